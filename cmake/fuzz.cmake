@@ -1,0 +1,13 @@
+# libFuzzer targets of the pure logic (clang only).
+set(CMAKE_RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bin)
+set(KELM_FUZZ_FLAGS -fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=all)
+add_library(kelmcore STATIC ${KELM_CORE_SOURCES})
+target_include_directories(kelmcore PUBLIC ${CMAKE_SOURCE_DIR})
+target_compile_options(kelmcore PUBLIC ${KELM_FUZZ_FLAGS})
+file(GLOB KELM_FUZZERS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/fuzz/*_fuzz.cpp)
+foreach(src ${KELM_FUZZERS})
+  get_filename_component(name ${src} NAME_WE)
+  add_executable(${name} ${src})
+  target_link_libraries(${name} PRIVATE kelmcore)
+  target_link_options(${name} PRIVATE -fsanitize=fuzzer,address,undefined)
+endforeach()
