@@ -28,6 +28,12 @@ void DesVariantBlock(const DesSchedule& ks, std::uint8_t block[8], bool encrypt)
 // ECB over every whole 8-byte block of data; a shorter tail is left as it is.
 void DesVariantEcb(const DesSchedule& ks, std::uint8_t* data, std::size_t len, bool encrypt);
 
+// The same construction with its rotations turned right, which is standard
+// DES; it exists so that the shared tables can be checked against standard
+// DES test vectors.
+void StandardDesSchedule(const std::uint8_t key[8], DesSchedule& ks);
+void StandardDesBlock(const DesSchedule& ks, std::uint8_t block[8], bool encrypt);
+
 // The cipher step: prepares keyText, refuses the 16 values (data untouched,
 // result false), else enciphers/deciphers the whole blocks in place.
 bool CipherEncrypt(const char* keyText, std::uint8_t* data, std::size_t len);
