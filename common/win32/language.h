@@ -19,4 +19,10 @@ void LanguageInit(LanguageFileKind kind);
 // to 255 characters, or builtin when the key is missing or empty.
 void LanguageLookup(const char* key, const char* builtin, char* dst, std::size_t cap);
 
+// The language id in use (0 before LanguageInit).
+unsigned LanguageId();
+
+// Tests only: replaces the system default language id read at LanguageInit.
+void LanguageSetIdForTest(unsigned langId);
+
 }  // namespace kelm::win
