@@ -1,0 +1,133 @@
+// kelmpipe [--hold MS] [--wait MS] REQUEST...: a small client of the service
+// pipe "\\.\PIPE\kelmpip". Sends each request (a CR is added), prints
+// "> request" and "< answer" lines, and waits briefly for unasked notices.
+// Exit codes: 0 done, 1 usage or I/O error, 2 pipe busy, 3 no pipe,
+// 4 the service closed the connection.
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "common/protocol.h"
+#include "common/win32/handles.h"
+
+namespace {
+
+constexpr char kPipeName[] = "\\\\.\\PIPE\\kelmpip";
+constexpr DWORD kAnswerTimeoutMs = 2000;  // for an answer that must come
+constexpr DWORD kQuietMs = 300;           // for anything else
+
+int ExpectedAnswers(const std::string& request) {
+  kelm::Request r = kelm::ParseRequest(request);
+  if (!r.isCmd) return 0;
+  if (r.code == kelm::kCmdGetState || r.code == kelm::kCmdGetKey) return 1;
+  if (r.code == kelm::kCmdCheckMount) return 4;
+  return 0;
+}
+
+// One message within timeoutMs: 1 read, 0 nothing came, -1 broken.
+int ReadMessage(HANDLE pipe, HANDLE event, std::string& out, DWORD timeoutMs) {
+  char buf[kelm::kPipeBufferSize];
+  OVERLAPPED ov{};
+  ov.hEvent = event;
+  DWORD n = 0;
+  if (!ReadFile(pipe, buf, sizeof buf, nullptr, &ov)) {
+    if (GetLastError() != ERROR_IO_PENDING) return -1;
+    if (WaitForSingleObject(event, timeoutMs) != WAIT_OBJECT_0) {
+      CancelIo(pipe);
+      GetOverlappedResult(pipe, &ov, &n, TRUE);
+      if (n == 0) return 0;
+    }
+  }
+  if (!GetOverlappedResult(pipe, &ov, &n, FALSE) && n == 0) return -1;
+  out.assign(buf, n);
+  if (!out.empty() && out.back() == '\r') out.pop_back();
+  return 1;
+}
+
+bool WriteMessage(HANDLE pipe, HANDLE event, const std::string& text) {
+  OVERLAPPED ov{};
+  ov.hEvent = event;
+  DWORD n = 0;
+  if (!WriteFile(pipe, text.data(), static_cast<DWORD>(text.size()), nullptr, &ov) &&
+      GetLastError() != ERROR_IO_PENDING)
+    return false;
+  return GetOverlappedResult(pipe, &ov, &n, TRUE) && n == text.size();
+}
+
+HANDLE Connect(DWORD waitMs, DWORD& error) {
+  DWORD start = GetTickCount();
+  for (;;) {
+    HANDLE h = CreateFileA(kPipeName, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                           FILE_FLAG_OVERLAPPED, nullptr);
+    if (h != INVALID_HANDLE_VALUE) return h;
+    error = GetLastError();
+    if (GetTickCount() - start >= waitMs) return INVALID_HANDLE_VALUE;
+    Sleep(50);
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  DWORD holdMs = 0, waitMs = 0;
+  int first = 1;
+  while (first + 1 < argc && (std::strcmp(argv[first], "--hold") == 0 ||
+                              std::strcmp(argv[first], "--wait") == 0)) {
+    DWORD v = static_cast<DWORD>(std::strtoul(argv[first + 1], nullptr, 10));
+    (argv[first][2] == 'h' ? holdMs : waitMs) = v;
+    first += 2;
+  }
+  if (first >= argc && holdMs == 0) {
+    std::fprintf(stderr, "usage: kelmpipe [--hold MS] [--wait MS] REQUEST...\n");
+    return 1;
+  }
+  DWORD error = 0;
+  kelm::win::UniqueHandle pipe(Connect(waitMs, error));
+  if (!pipe) {
+    if (error == ERROR_PIPE_BUSY) {
+      std::printf("pipe busy\n");
+      return 2;
+    }
+    std::printf("no pipe (error %lu)\n", static_cast<unsigned long>(error));
+    return 3;
+  }
+  DWORD mode = PIPE_READMODE_MESSAGE;
+  SetNamedPipeHandleState(pipe.get(), &mode, nullptr, nullptr);
+  kelm::win::UniqueHandle event(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+  std::printf("connected\n");
+  for (int i = first; i < argc; ++i) {
+    std::string request = argv[i];
+    std::printf("> %s\n", request.c_str());
+    std::fflush(stdout);
+    if (!WriteMessage(pipe.get(), event.get(), request + "\r")) {
+      std::printf("write failed (error %lu)\n", static_cast<unsigned long>(GetLastError()));
+      return 4;
+    }
+    int expected = ExpectedAnswers(request);
+    for (int got = 0;; ++got) {
+      std::string answer;
+      int r = ReadMessage(pipe.get(), event.get(), answer,
+                          got < expected ? kAnswerTimeoutMs : kQuietMs);
+      if (r < 0) {
+        std::printf("connection closed by the service\n");
+        return 4;
+      }
+      if (r == 0) {
+        if (got == 0) std::printf("  (no answer)\n");
+        break;
+      }
+      std::printf("< %s\n", answer.c_str());
+      std::fflush(stdout);
+    }
+  }
+  if (holdMs) {
+    std::printf("holding the connection %lu ms\n", static_cast<unsigned long>(holdMs));
+    std::fflush(stdout);
+    Sleep(holdMs);
+  }
+  std::printf("disconnected\n");
+  return 0;
+}
