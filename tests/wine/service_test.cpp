@@ -229,7 +229,7 @@ TEST_F(KelmSvr, SwitchForms) {
   EXPECT_EQ(again.exitCode, 0u);
   EXPECT_EQ(again.out, "CreateService failed - " + ErrorText(ERROR_SERVICE_EXISTS) + "\n");
   EXPECT_NE(again.out.find(" (0x431)\n"), std::string::npos) << again.out;
-  for (const char* arg : {"-bogus", "/x", "plain", ""}) {
+  for (const char* arg : {"-bogus", "/x", "plain"}) {
     RunResult r = Svc(arg);
     EXPECT_EQ(r.exitCode, 0u) << arg;
     EXPECT_EQ(r.out, "") << arg;  // a plain word runs the dispatcher, which fails here
@@ -376,6 +376,10 @@ TEST_F(KelmSvr, FullLogIsSetAside) {
 }
 
 TEST_F(KelmSvr, RemoveStopsAndDeletes) {
+  Client connected;  // the stop cuts this client's instance
+  ASSERT_TRUE(connected.OpenWithin(5000));
+  ASSERT_TRUE(connected.Send("CMD:32774\r"));
+  EXPECT_EQ(connected.Read(), "CMD:3:7\r");
   RunResult r = Svc("-remove");
   EXPECT_EQ(r.exitCode, 0u);
   static const std::regex expected(
@@ -384,8 +388,13 @@ TEST_F(KelmSvr, RemoveStopsAndDeletes) {
   EXPECT_TRUE(std::regex_match(r.out, expected)) << r.out;
   SERVICE_STATUS st;
   EXPECT_FALSE(QueryState(st));
+  EXPECT_EQ(connected.Read(), "<broken>");
   Client c;
   EXPECT_NE(c.Open(), 0u);  // the pipe went with the service
+  std::vector<std::string> log = LogMessages(ReadFileBytes(kLog));
+  ASSERT_GE(log.size(), 2u);
+  EXPECT_EQ(log[log.size() - 2], "ServerProc unkown exit\n");
+  EXPECT_EQ(log.back(), "ServerProc exit\n");
 
   RunResult again = Svc("-remove");
   EXPECT_EQ(again.exitCode, 0u);
