@@ -86,6 +86,7 @@ LONG EnsureUser(const char* userId) {
 }
 
 LONG SetText(const char* userId, const char* name, const char* text) {
+  if (text == nullptr) text = "";
   return SetRaw(userId, name, REG_SZ, text, static_cast<DWORD>(std::strlen(text) + 1));
 }
 
@@ -124,6 +125,10 @@ LONG GetNumber(const char* userId, const char* name, std::uint32_t& value) {
   const LONG err = OpenKey(UserKeyPath(userId), KEY_READ, key);
   if (err != ERROR_SUCCESS) return err;
   return QueryNumber(key.get(), name, value);
+}
+
+LONG StoreLogicDriver() {
+  return SetText(nullptr, "logicdriver", std::to_string(GetLogicalDrives() & ~3u).c_str());
 }
 
 int ReadInstallType() {

@@ -42,6 +42,10 @@ LONG GetText(const char* userId, const char* name, char* dst, std::size_t cap);
 // A 4-byte number; 0 on failure.
 LONG GetNumber(const char* userId, const char* name, std::uint32_t& value);
 
+// "logicdriver" in the root: the logical-drive mask of the moment with
+// bits 0 and 1 cleared, as decimal text. Registry error, else 0.
+LONG StoreLogicDriver();
+
 // "INSTALLTYPE" of the root mapped to store::InstallType.
 int ReadInstallType();
 

@@ -129,6 +129,15 @@ TEST_F(DiskStore, TextReadLimitIs150Bytes) {
   EXPECT_STREQ(buf, "");
 }
 
+TEST_F(DiskStore, LogicDriverMask) {
+  EXPECT_NE(win::StoreLogicDriver(), ERROR_SUCCESS);  // no root yet
+  ASSERT_TRUE(win::EnsureRoot());
+  ASSERT_EQ(win::StoreLogicDriver(), ERROR_SUCCESS);
+  const DWORD mask = GetLogicalDrives();
+  ASSERT_NE(mask & (1u << 2), 0u);  // C:
+  EXPECT_EQ(Text("SOFTWARE\\kelm", "logicdriver"), std::to_string(mask & ~3u));
+}
+
 TEST_F(DiskStore, InstallType) {
   EXPECT_EQ(win::ReadInstallType(), 0);  // no root at all
   ASSERT_TRUE(win::EnsureRoot());
