@@ -4,7 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdint>
+#include <string>
+#include <thread>
 
 #include "common/devices.h"
 #include "common/win32/filemon.h"
@@ -82,4 +85,31 @@ TEST(DevicesEdge, FileMonitorAbsent) {
     EXPECT_FALSE(win::SendMonitorConfiguring(which, false, false));
     EXPECT_FALSE(win::SendMonitorApply(which, false));
   }
+}
+
+TEST(DevicesEdge, FileMonitorFailureBoxOnNtOnly) {
+  // Watch for the box from a second thread, read its text and close it.
+  std::atomic<bool> stop{false};
+  std::string seenText;
+  std::atomic<int> boxes{0};
+  std::thread watcher([&] {
+    while (!stop) {
+      HWND box = FindWindowA("#32770", "Information");
+      if (box != nullptr) {
+        char text[256] = {};
+        GetDlgItemTextA(box, 0xFFFF, text, sizeof text);
+        seenText = text;
+        ++boxes;
+        PostMessageA(box, WM_COMMAND, IDOK, 0);
+        while (IsWindow(box) && !stop) Sleep(10);
+      }
+      Sleep(10);
+    }
+  });
+  EXPECT_FALSE(win::OpenFileMonitor(win::MonitorDevice::Nt, true));
+  EXPECT_FALSE(win::OpenFileMonitor(win::MonitorDevice::Win98, true));
+  stop = true;
+  watcher.join();
+  EXPECT_EQ(boxes.load(), 1);
+  EXPECT_EQ(seenText, dev::kMonitorOpenFailText);
 }
