@@ -317,8 +317,6 @@ static NTSTATUS Dispatch(PDEVICE_OBJECT dev, PIRP irp) {
   irp->IoStatus.Information = 0;
   switch (sp->MajorFunction) {
     case IRP_MJ_CREATE:
-      st = (ext->kind == KIND_DISK && Injected("open-volume")) ? STATUS_UNSUCCESSFUL : STATUS_SUCCESS;
-      break;
     case IRP_MJ_CLOSE:
     case IRP_MJ_CLEANUP:
       st = STATUS_SUCCESS;

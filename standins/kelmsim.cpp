@@ -39,8 +39,7 @@ struct Driver {
 const Driver kDisk{KELM_DISK_SERVICE, "Virtual Disk Driver", "kelm.sys"};
 const Driver kMonitor{KELM_MON_SERVICE, "Kelm File Monitor Service", "kelmfmon.sys"};
 const char* const kDriverFiles[] = {"kelm.sys", "kelmfmon.sys", "kelmrecv.sys"};
-const char* const kFailNames[] = {"create-link", "open-file",  "link-removal",
-                                  "close-all",   "start-up",   "open-volume"};
+const char* const kFailNames[] = {"create-link", "open-file", "link-removal", "close-all", "start-up"};
 
 int Fail(const char* what) {
   const DWORD e = GetLastError();
@@ -53,8 +52,9 @@ int Usage() {
       "usage: kelmsim install | uninstall | status\n"
       "       kelmsim key CODE|none|noreading\n"
       "       kelmsim receiver unplug|plug|fail|ok\n"
-      "       kelmsim fail create-link|open-file|link-removal|close-all|start-up|open-volume|none\n"
-      "       kelmsim monitor reset|stop|start\n",
+      "       kelmsim fail create-link|open-file|link-removal|close-all|start-up|none\n"
+      "       kelmsim monitor reset|stop|start\n"
+      "       kelmsim disk stop|start\n",
       stderr);
   return 2;
 }
@@ -344,20 +344,24 @@ int InjectFailure(const char* arg) {
   return Usage();
 }
 
-int Monitor(const char* arg) {
-  if (std::strcmp(arg, "reset") == 0) {
-    UniqueHandle h = OpenDevice("\\\\.\\keskmon");
-    if (!h) return Fail("opening \\\\.\\keskmon");
-    return Ioctl(h.get(), KELM_MON_IOCTL_RESET, nullptr, 0, nullptr, 0, nullptr) ? 0 : Fail("reset");
-  }
+// Stops or starts one stand-in's service (a caller's start-up and
+// "cannot open the device" paths).
+int StopOrStart(const char* service, const char* arg) {
   const bool stop = std::strcmp(arg, "stop") == 0;
   if (!stop && std::strcmp(arg, "start") != 0) return Usage();
   ScHandle scm(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
   if (!scm) return Fail("OpenSCManagerA");
-  ScHandle svc(OpenServiceA(scm.get(), KELM_MON_SERVICE, SERVICE_ALL_ACCESS));
-  if (!svc) return Fail("OpenServiceA kelmmon");
+  ScHandle svc(OpenServiceA(scm.get(), service, SERVICE_ALL_ACCESS));
+  if (!svc) return Fail(service);
   if (!(stop ? StopService(svc.get()) : StartService(svc.get()))) return Fail(arg);
   return 0;
+}
+
+int Monitor(const char* arg) {
+  if (std::strcmp(arg, "reset") != 0) return StopOrStart(KELM_MON_SERVICE, arg);
+  UniqueHandle h = OpenDevice("\\\\.\\keskmon");
+  if (!h) return Fail("opening \\\\.\\keskmon");
+  return Ioctl(h.get(), KELM_MON_IOCTL_RESET, nullptr, 0, nullptr, 0, nullptr) ? 0 : Fail("reset");
 }
 
 void Printable(char* s) {
@@ -414,5 +418,6 @@ int main(int argc, char** argv) {
   if (argc == 3 && std::strcmp(cmd, "receiver") == 0) return Receiver(argv[2]);
   if (argc == 3 && std::strcmp(cmd, "fail") == 0) return InjectFailure(argv[2]);
   if (argc == 3 && std::strcmp(cmd, "monitor") == 0) return Monitor(argv[2]);
+  if (argc == 3 && std::strcmp(cmd, "disk") == 0) return StopOrStart(KELM_DISK_SERVICE, argv[2]);
   return Usage();
 }

@@ -36,7 +36,8 @@
 
 /* Failure injection: REG_SZ "fail" under the service key's Parameters
    names the one request that fails ("create-link", "open-file",
-   "link-removal", "close-all", "start-up", "open-volume"). */
+   "link-removal", "close-all", "start-up"). Opening a device cannot be
+   failed this way: Wine opens it before the driver sees IRP_MJ_CREATE. */
 #define KELM_DISK_SERVICE "Kelm"
 #define KELM_DISK_FAIL_VALUE "fail"
 
