@@ -1,5 +1,5 @@
 /* Stand-in for the file-monitor driver: device \Device\keskmon
-   (\DosDevices\keskmon). It enforces nothing; it records the current
+   (\DosDevices\keskmon and \DosDevices\kelmmon.vxd). It enforces nothing; it records the current
    user text, the configuring switch and how many reloads it was asked
    for, and answers a private query with them. */
 #include <ntddk.h>
@@ -104,6 +104,8 @@ static void Unload(PDRIVER_OBJECT drv) {
   (void)drv;
   RtlInitUnicodeString(&link, L"\\DosDevices\\keskmon");
   IoDeleteSymbolicLink(&link);
+  RtlInitUnicodeString(&link, L"\\DosDevices\\kelmmon.vxd");
+  IoDeleteSymbolicLink(&link);
   if (g_device) IoDeleteDevice(g_device);
   g_device = NULL;
 }
@@ -123,6 +125,11 @@ NTSTATUS DriverEntry(PDRIVER_OBJECT drv, PUNICODE_STRING registryPath) {
   g_device->Flags &= ~DO_DEVICE_INITIALIZING;
   RtlInitUnicodeString(&link, L"\\DosDevices\\keskmon");
   st = IoCreateSymbolicLink(&link, &name);
+  /* The Windows 98 callers open the same device as "\\.\kelmmon.vxd". */
+  if (NT_SUCCESS(st)) {
+    RtlInitUnicodeString(&link, L"\\DosDevices\\kelmmon.vxd");
+    st = IoCreateSymbolicLink(&link, &name);
+  }
   if (!NT_SUCCESS(st)) Unload(drv);
   return st;
 }

@@ -37,9 +37,11 @@ struct Driver {
   const char* file;
 };
 const Driver kDisk{KELM_DISK_SERVICE, "Virtual Disk Driver", "kelm.sys"};
+const Driver kDisk98{KELM_DISK98_SERVICE, "Virtual Disk Driver (Windows 98 form)", "kelm98.sys"};
 const Driver kMonitor{KELM_MON_SERVICE, "Kelm File Monitor Service", "kelmfmon.sys"};
-const char* const kDriverFiles[] = {"kelm.sys", "kelmfmon.sys", "kelmrecv.sys"};
+const char* const kDriverFiles[] = {"kelm.sys", "kelm98.sys", "kelmfmon.sys", "kelmrecv.sys"};
 const char* const kFailNames[] = {"create-link", "open-file", "link-removal", "close-all", "start-up"};
+const char* const kFail98Names[] = {"check", "set-user", "mount", "letter", "dismount", "dismount-all"};
 
 int Fail(const char* what) {
   const DWORD e = GetLastError();
@@ -49,10 +51,11 @@ int Fail(const char* what) {
 
 int Usage() {
   std::fputs(
-      "usage: kelmsim install | uninstall | status\n"
+      "usage: kelmsim install [win98] | uninstall | status\n"
       "       kelmsim key CODE|none|noreading\n"
       "       kelmsim receiver unplug|plug|fail|ok\n"
       "       kelmsim fail create-link|open-file|link-removal|close-all|start-up|none\n"
+      "       kelmsim fail check|set-user|mount|letter|dismount|dismount-all (win98)\n"
       "       kelmsim monitor reset|stop|start\n"
       "       kelmsim disk stop|start\n",
       stderr);
@@ -74,13 +77,17 @@ bool SetDword(const char* service, const char* name, DWORD value) {
 
 bool SetText(const char* service, const char* name, const char* text) {
   RegKey key;
-  if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, ParamsKey(service).c_str(), 0, nullptr, 0,
-                      KEY_SET_VALUE | KEY_QUERY_VALUE, nullptr, key.put(), nullptr) != ERROR_SUCCESS)
-    return false;
   if (!text) {
+    // Nothing to clear where there is no key.
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, ParamsKey(service).c_str(), 0, KEY_SET_VALUE, key.put()) !=
+        ERROR_SUCCESS)
+      return true;
     const LONG r = RegDeleteValueA(key.get(), name);
     return r == ERROR_SUCCESS || r == ERROR_FILE_NOT_FOUND;
   }
+  if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, ParamsKey(service).c_str(), 0, nullptr, 0,
+                      KEY_SET_VALUE | KEY_QUERY_VALUE, nullptr, key.put(), nullptr) != ERROR_SUCCESS)
+    return false;
   return RegSetValueExA(key.get(), name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text),
                         static_cast<DWORD>(std::strlen(text) + 1)) == ERROR_SUCCESS;
 }
@@ -88,6 +95,13 @@ bool SetText(const char* service, const char* name, const char* text) {
 UniqueHandle OpenDevice(const char* path) {
   return UniqueHandle(CreateFileA(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                   nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+}
+
+// The control device of whichever disk driver form is running.
+UniqueHandle OpenDisk() {
+  UniqueHandle h = OpenDevice("\\\\.\\kelmgui");
+  if (!h) h = OpenDevice("\\\\.\\kelm");
+  return h;
 }
 
 bool Ioctl(HANDLE h, DWORD code, const void* in, DWORD inLen, void* out, DWORD outLen, DWORD* got) {
@@ -230,7 +244,8 @@ int Unplug() {
   return 0;
 }
 
-int Install() {
+int Install(bool win98) {
+  const Driver& disk = win98 ? kDisk98 : kDisk;
   const std::string src = OwnDir() + "\\";
   const std::string dst = DriversDir();
   for (const char* f : kDriverFiles)
@@ -238,15 +253,15 @@ int Install() {
   ScHandle scm(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
   if (!scm) return Fail("OpenSCManagerA");
   // Fresh settings: no injected failure, receiver hears no key.
-  if (!SetText(KELM_DISK_SERVICE, KELM_DISK_FAIL_VALUE, nullptr) || !SetDword(KELM_RX_SERVICE, "code", 0) ||
+  if (!SetText(disk.service, KELM_DISK_FAIL_VALUE, nullptr) || !SetDword(KELM_RX_SERVICE, "code", 0) ||
       !SetDword(KELM_RX_SERVICE, "noreading", 0) || !SetDword(KELM_RX_SERVICE, "fail", 0))
     return Fail("writing the Parameters keys");
-  for (const Driver* d : {&kDisk, &kMonitor}) {
+  for (const Driver* d : {&disk, &kMonitor}) {
     ScHandle svc = EnsureService(scm.get(), *d, dst + d->file);
     if (!svc) return Fail(d->service);
     if (!StartService(svc.get())) return Fail(d->service);
   }
-  if (!OpenDevice("\\\\.\\kelmgui")) return Fail("opening \\\\.\\kelmgui");
+  if (!OpenDisk()) return Fail("opening the disk driver's control device");
   if (!OpenDevice("\\\\.\\keskmon")) return Fail("opening \\\\.\\keskmon");
   return Plug();
 }
@@ -289,12 +304,15 @@ void DeleteOemInfs() {
 int Uninstall() {
   int result = Unplug();
   SetText(KELM_DISK_SERVICE, KELM_DISK_FAIL_VALUE, nullptr);
+  SetText(KELM_DISK98_SERVICE, KELM_DISK_FAIL_VALUE, nullptr);
   if (UniqueHandle gui = OpenDevice("\\\\.\\kelmgui"))
     Ioctl(gui.get(), KELM_IOCTL_CLOSE_ALL, nullptr, 0, nullptr, 0, nullptr);
+  if (UniqueHandle k98 = OpenDevice("\\\\.\\kelm"))
+    Ioctl(k98.get(), 0x220017, nullptr, 0, nullptr, 0, nullptr);
   RemoveDiskDefinitions();
   ScHandle scm(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
   if (!scm) return Fail("OpenSCManagerA");
-  for (const char* name : {KELM_RX_SERVICE, KELM_DISK_SERVICE, KELM_MON_SERVICE}) {
+  for (const char* name : {KELM_RX_SERVICE, KELM_DISK_SERVICE, KELM_DISK98_SERVICE, KELM_MON_SERVICE}) {
     StopAndDelete(scm.get(), name);
     SHDeleteKeyA(HKEY_LOCAL_MACHINE, (std::string("SYSTEM\\CurrentControlSet\\Services\\") + name).c_str());
   }
@@ -337,10 +355,16 @@ int Receiver(const char* arg) {
 
 int InjectFailure(const char* arg) {
   if (std::strcmp(arg, "none") == 0)
-    return SetText(KELM_DISK_SERVICE, KELM_DISK_FAIL_VALUE, nullptr) ? 0 : Fail("clearing the failure");
+    return SetText(KELM_DISK_SERVICE, KELM_DISK_FAIL_VALUE, nullptr) &&
+                   SetText(KELM_DISK98_SERVICE, KELM_DISK_FAIL_VALUE, nullptr)
+               ? 0
+               : Fail("clearing the failure");
   for (const char* n : kFailNames)
     if (std::strcmp(arg, n) == 0)
       return SetText(KELM_DISK_SERVICE, KELM_DISK_FAIL_VALUE, n) ? 0 : Fail("setting the failure");
+  for (const char* n : kFail98Names)
+    if (std::strcmp(arg, n) == 0)
+      return SetText(KELM_DISK98_SERVICE, KELM_DISK_FAIL_VALUE, n) ? 0 : Fail("setting the failure");
   return Usage();
 }
 
@@ -370,8 +394,8 @@ void Printable(char* s) {
 }
 
 int Status() {
-  UniqueHandle gui = OpenDevice("\\\\.\\kelmgui");
-  if (!gui) return Fail("opening \\\\.\\kelmgui");
+  UniqueHandle gui = OpenDisk();
+  if (!gui) return Fail("opening the disk driver's control device");
   static unsigned char slots[KELM_SLOTS * KELM_SLOT_RECORD];
   DWORD got = 0;
   if (!Ioctl(gui.get(), KELM_IOCTL_QUERY_SLOTS, nullptr, 0, slots, sizeof slots, &got) || got != sizeof slots)
@@ -411,13 +435,17 @@ int Status() {
 int main(int argc, char** argv) {
   if (argc < 2) return Usage();
   const char* cmd = argv[1];
-  if (argc == 2 && std::strcmp(cmd, "install") == 0) return Install();
+  if (argc == 2 && std::strcmp(cmd, "install") == 0) return Install(false);
+  if (argc == 3 && std::strcmp(cmd, "install") == 0 && std::strcmp(argv[2], "win98") == 0) return Install(true);
   if (argc == 2 && std::strcmp(cmd, "uninstall") == 0) return Uninstall();
   if (argc == 2 && std::strcmp(cmd, "status") == 0) return Status();
   if (argc == 3 && std::strcmp(cmd, "key") == 0) return Key(argv[2]);
   if (argc == 3 && std::strcmp(cmd, "receiver") == 0) return Receiver(argv[2]);
   if (argc == 3 && std::strcmp(cmd, "fail") == 0) return InjectFailure(argv[2]);
   if (argc == 3 && std::strcmp(cmd, "monitor") == 0) return Monitor(argv[2]);
-  if (argc == 3 && std::strcmp(cmd, "disk") == 0) return StopOrStart(KELM_DISK_SERVICE, argv[2]);
+  if (argc == 3 && std::strcmp(cmd, "disk") == 0) {
+    const bool win98 = !OpenDevice("\\\\.\\kelmgui") && OpenDevice("\\\\.\\kelm");
+    return StopOrStart(win98 ? KELM_DISK98_SERVICE : KELM_DISK_SERVICE, argv[2]);
+  }
   return Usage();
 }

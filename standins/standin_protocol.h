@@ -39,6 +39,9 @@
    "link-removal", "close-all", "start-up"). Opening a device cannot be
    failed this way: Wine opens it before the driver sees IRP_MJ_CREATE. */
 #define KELM_DISK_SERVICE "Kelm"
+/* The Windows 98 form (device \Device\kelm) and its failure names:
+   "check", "set-user", "mount", "letter", "dismount", "dismount-all". */
+#define KELM_DISK98_SERVICE "kelm98"
 #define KELM_DISK_FAIL_VALUE "fail"
 
 /* File-monitor driver. */

@@ -60,3 +60,11 @@ BOOLEAN StandinTextEquals(PCUNICODE_STRING params, PCWSTR name, const char* text
     if (Lower(w[i]) != Lower((WCHAR)(unsigned char)text[i])) return FALSE;
   return i == n && text[i] == 0;
 }
+
+ULONG StandinReadRaw(PCUNICODE_STRING key, PCWSTR name, ULONG type, UCHAR* out, ULONG outSize) {
+  ULONGLONG storage[(sizeof(KEY_VALUE_PARTIAL_INFORMATION) + 640 + 7) / 8];
+  PKEY_VALUE_PARTIAL_INFORMATION info = ReadValue(key, name, (UCHAR*)storage, sizeof storage);
+  if (!info || info->Type != type || info->DataLength > outSize) return 0;
+  RtlCopyMemory(out, info->Data, info->DataLength);
+  return info->DataLength;
+}

@@ -10,4 +10,7 @@ void StandinFreeParamsPath(PUNICODE_STRING path);
 BOOLEAN StandinReadDword(PCUNICODE_STRING params, PCWSTR name, ULONG* value);
 /* TRUE when the REG_SZ value equals the ASCII text (case-insensitive). */
 BOOLEAN StandinTextEquals(PCUNICODE_STRING params, PCWSTR name, const char* text);
+/* A value's raw data into out (at most outSize bytes); returns its
+   length, 0 when it is missing, of another type or too long. */
+ULONG StandinReadRaw(PCUNICODE_STRING key, PCWSTR name, ULONG type, UCHAR* out, ULONG outSize);
 #endif
