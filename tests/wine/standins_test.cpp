@@ -12,96 +12,32 @@
 #include <string>
 #include <vector>
 
-#include "common/desvariant.h"
 #include "common/win32/handles.h"
-#include "common/win32/platform.h"
+#include "kelmsim_client.h"
 
 namespace {
 
+using kelm::test::Kelmsim;
+using kelm::test::SimRun;
+using kelm::test::TempPath;
+using kelm::test::WriteTestImage;
 using kelm::win::UniqueHandle;
 
 constexpr DWORD kOpenFile = 0x8000e000, kCreateLink = 0x8000e00c, kLinkRemoval = 0x8000e014,
                 kCloseAll = 0x8000e018, kStartup = 0x8000e020, kReadKey = 0x220008;
 constexpr std::uint64_t kMb = 1048576;
 
-struct SimRun {
-  DWORD code = 0xFFFFFFFF;
-  std::string out;
-};
-
-// Runs kelmsim from this program's folder and collects its output.
-SimRun Kelmsim(const std::string& args, bool quiet = false) {
-  char dir[MAX_PATH] = {};
-  kelm::win::ModuleDirectory(dir, sizeof dir);
-  std::string cmd = std::string("\"") + dir + "\\kelmsim.exe\" " + args;
-  SECURITY_ATTRIBUTES sa{sizeof sa, nullptr, TRUE};
-  HANDLE rd = nullptr, wr = nullptr;
-  SimRun run;
-  if (!CreatePipe(&rd, &wr, &sa, 0)) return run;
-  UniqueHandle readEnd(rd), writeEnd(wr);
-  SetHandleInformation(rd, HANDLE_FLAG_INHERIT, 0);
-  STARTUPINFOA si{};
-  si.cb = sizeof si;
-  si.dwFlags = STARTF_USESTDHANDLES;
-  si.hStdOutput = wr;
-  UniqueHandle nul(CreateFileA("NUL", GENERIC_WRITE, FILE_SHARE_WRITE, &sa, OPEN_EXISTING, 0, nullptr));
-  si.hStdError = quiet ? nul.get() : GetStdHandle(STD_ERROR_HANDLE);
-  si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-  PROCESS_INFORMATION pi{};
-  if (!CreateProcessA(nullptr, cmd.data(), nullptr, nullptr, TRUE, 0, nullptr, dir, &si, &pi))
-    return run;
-  UniqueHandle process(pi.hProcess), thread(pi.hThread);
-  writeEnd.reset();
-  char buf[512];
-  DWORD got = 0;
-  while (ReadFile(rd, buf, sizeof buf, &got, nullptr) && got) run.out.append(buf, got);
-  WaitForSingleObject(pi.hProcess, 60000);
-  GetExitCodeProcess(pi.hProcess, &run.code);
-  return run;
-}
-
 std::string Status() {
   SimRun r = Kelmsim("status");
   EXPECT_EQ(r.code, 0u);
-  std::string s;
-  for (char c : r.out)
-    if (c != '\r') s += c;
-  return s;
+  return r.out;
 }
 
 void Sim(const std::string& args) { ASSERT_EQ(Kelmsim(args).code, 0u) << args; }
 
-std::string TempPath(const char* name) {
-  char dir[MAX_PATH] = {};
-  GetTempPathA(MAX_PATH, dir);
-  return std::string(dir) + name;
-}
-
-// An image as the image creator writes it: size + 3 MB long, sector 0 a
-// FAT16 boot sector enciphered under the password.
 void WriteImage(const std::string& path, std::uint32_t sizeMb, const char* password, long lengthDelta = 0,
                 bool fat = true) {
-  std::uint8_t s[512] = {};
-  if (fat) {
-    const std::uint8_t head[] = {0xEB, 0x3C, 0x90, 'M', 'S', 'D', 'O', 'S', '5', '.', '0', 0x00, 0x02, 4};
-    std::memcpy(s, head, sizeof head);
-    std::memcpy(s + 54, "FAT16   ", 8);
-    s[510] = 0x55;
-    s[511] = 0xAA;
-  } else {
-    for (int i = 0; i < 512; ++i) s[i] = static_cast<std::uint8_t>(i * 7 + 1);
-  }
-  if (*password) {
-    ASSERT_TRUE(kelm::CipherEncrypt(password, s, sizeof s));
-  }
-  UniqueHandle f(CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
-  ASSERT_TRUE(f);
-  DWORD n = 0;
-  ASSERT_TRUE(WriteFile(f.get(), s, sizeof s, &n, nullptr));
-  LARGE_INTEGER end;
-  end.QuadPart = static_cast<LONGLONG>((sizeMb + 3) * kMb) + lengthDelta;
-  ASSERT_TRUE(SetFilePointerEx(f.get(), end, nullptr, FILE_BEGIN));
-  ASSERT_TRUE(SetEndOfFile(f.get()));
+  ASSERT_TRUE(WriteTestImage(path, sizeMb, password, lengthDelta, fat)) << path;
 }
 
 // OpenFileInfo: allocated with the path length plus 36 bytes, sent with

@@ -11,81 +11,23 @@
 
 #include "common/desvariant.h"
 #include "common/win32/handles.h"
-#include "common/win32/platform.h"
+#include "kelmsim_client.h"
 
 namespace {
 
 using kelm::win::RegKey;
+using kelm::test::TempPath;
 using kelm::win::UniqueHandle;
 
 constexpr DWORD kCheck = 0x22001f, kSetUser = 0x220013, kMount = 0x220007, kLetter = 0x22001b,
                 kDismount = 0x22000b, kDismountAll = 0x220017;
-constexpr std::uint64_t kMb = 1048576;
 
-DWORD Kelmsim(const std::string& args, std::string* out = nullptr) {
-  char dir[MAX_PATH] = {};
-  kelm::win::ModuleDirectory(dir, sizeof dir);
-  std::string cmd = std::string("\"") + dir + "\\kelmsim.exe\" " + args;
-  SECURITY_ATTRIBUTES sa{sizeof sa, nullptr, TRUE};
-  HANDLE rd = nullptr, wr = nullptr;
-  if (!CreatePipe(&rd, &wr, &sa, 0)) return 0xFFFFFFFF;
-  UniqueHandle readEnd(rd), writeEnd(wr);
-  SetHandleInformation(rd, HANDLE_FLAG_INHERIT, 0);
-  STARTUPINFOA si{};
-  si.cb = sizeof si;
-  si.dwFlags = STARTF_USESTDHANDLES;
-  si.hStdOutput = wr;
-  si.hStdError = GetStdHandle(STD_ERROR_HANDLE);
-  PROCESS_INFORMATION pi{};
-  if (!CreateProcessA(nullptr, cmd.data(), nullptr, nullptr, TRUE, 0, nullptr, dir, &si, &pi))
-    return 0xFFFFFFFF;
-  UniqueHandle process(pi.hProcess), thread(pi.hThread);
-  writeEnd.reset();
-  char buf[512];
-  DWORD got = 0;
-  std::string text;
-  while (ReadFile(rd, buf, sizeof buf, &got, nullptr) && got) text.append(buf, got);
-  WaitForSingleObject(pi.hProcess, 60000);
-  DWORD code = 0xFFFFFFFF;
-  GetExitCodeProcess(pi.hProcess, &code);
-  if (out) {
-    out->clear();
-    for (char c : text)
-      if (c != '\r') *out += c;
-  }
-  return code;
-}
+DWORD Kelmsim(const std::string& args) { return kelm::test::Kelmsim(args).code; }
 
 std::string Status() {
-  std::string s;
-  EXPECT_EQ(Kelmsim("status", &s), 0u);
-  return s;
-}
-
-std::string TempPath(const char* name) {
-  char dir[MAX_PATH] = {};
-  GetTempPathA(MAX_PATH, dir);
-  return std::string(dir) + name;
-}
-
-void WriteImage(const std::string& path, std::uint32_t sizeMb, const char* password) {
-  std::uint8_t s[512] = {};
-  const std::uint8_t head[] = {0xEB, 0x58, 0x90, 'M', 'S', 'D', 'O', 'S', '5', '.', '0', 0x00, 0x02, 8};
-  std::memcpy(s, head, sizeof head);
-  std::memcpy(s + 82, "FAT32   ", 8);
-  s[510] = 0x55;
-  s[511] = 0xAA;
-  if (*password) {
-    ASSERT_TRUE(kelm::CipherEncrypt(password, s, sizeof s));
-  }
-  UniqueHandle f(CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
-  ASSERT_TRUE(f);
-  DWORD n = 0;
-  ASSERT_TRUE(WriteFile(f.get(), s, sizeof s, &n, nullptr));
-  LARGE_INTEGER end;
-  end.QuadPart = static_cast<LONGLONG>((sizeMb + 3) * kMb);
-  ASSERT_TRUE(SetFilePointerEx(f.get(), end, nullptr, FILE_BEGIN));
-  ASSERT_TRUE(SetEndOfFile(f.get()));
+  kelm::test::SimRun r = kelm::test::Kelmsim("status");
+  EXPECT_EQ(r.code, 0u);
+  return r.out;
 }
 
 // One slot of the disk configuration store, password stored under
@@ -150,8 +92,8 @@ class Standins98 : public ::testing::Test {
     ASSERT_EQ(Kelmsim("install win98"), 0u);
     good_ = TempPath("standin98a.img");
     other_ = TempPath("standin98b.img");
-    WriteImage(good_, 40, "pw1");
-    WriteImage(other_, 33, "");
+    ASSERT_TRUE(kelm::test::WriteTestImage(good_, 40, "pw1", 0, true, true));
+    ASSERT_TRUE(kelm::test::WriteTestImage(other_, 33, ""));
     WriteSlot("1234", 0, good_, 40, "no", "pw1");
     WriteSlot("1234", 1, other_, 33, "yes", "");
     WriteSlot("1234", 2, good_, 40, "no", "wrong");
