@@ -248,8 +248,12 @@ int Install(bool win98) {
   const Driver& disk = win98 ? kDisk98 : kDisk;
   const std::string src = OwnDir() + "\\";
   const std::string dst = DriversDir();
-  for (const char* f : kDriverFiles)
-    if (!CopyFileA((src + f).c_str(), (dst + f).c_str(), FALSE)) return Fail(f);
+  for (const char* f : kDriverFiles) {
+    // A driver that is running keeps its file; installing again uses it.
+    if (!CopyFileA((src + f).c_str(), (dst + f).c_str(), FALSE) &&
+        GetFileAttributesA((dst + f).c_str()) == INVALID_FILE_ATTRIBUTES)
+      return Fail(f);
+  }
   ScHandle scm(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
   if (!scm) return Fail("OpenSCManagerA");
   // Fresh settings: no injected failure, receiver hears no key.

@@ -164,6 +164,7 @@ class Standins : public ::testing::Test {
   static void TearDownTestSuite() {
     DeleteFileA(image_.c_str());
     EXPECT_EQ(Kelmsim("uninstall").code, 0u);
+    EXPECT_EQ(Kelmsim("uninstall").code, 0u);  // nothing left to remove
   }
   void SetUp() override {
     Sim("fail none");
@@ -199,6 +200,18 @@ TEST_F(Standins, WindowsXpAttachAndDismount) {
   EXPECT_EQ(Status(), "attached 2 L: yes 32 " + image_ + "\nmonitor - - 0\nreceiver present 0\n");
   ASSERT_TRUE(Unmount(true, 'L'));
   ExpectNothingLeft('L');
+}
+
+// Installing over running stand-ins keeps them working and resets their
+// settings; what is attached stays attached.
+TEST_F(Standins, InstallAgain) {
+  ASSERT_TRUE(Attach2000('K', 1, Record(image_, 32, "secret", false)));
+  Sim("fail open-file");
+  Sim("key 55");
+  Sim("install");
+  EXPECT_EQ(Status(), "attached 1 K: no 32 " + image_ + "\nmonitor - - 0\nreceiver present 0\n");
+  ASSERT_TRUE(Unmount(false, 'K'));
+  ExpectNothingLeft('K');
 }
 
 TEST_F(Standins, StartupRequest) {
