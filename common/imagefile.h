@@ -30,7 +30,7 @@ enum class ImageOpen {
 std::unique_ptr<ImageFile> OpenImageFile(const char* path, ImageOpen mode);
 
 // Renames from over to (replacing it); false on failure.
-bool ReplaceFile(const char* from, const char* to);
+bool ReplaceImageFile(const char* from, const char* to);
 // Removes a file; false on failure.
 bool RemoveImageFile(const char* path);
 // True when path names an existing file or directory.

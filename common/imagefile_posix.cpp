@@ -79,7 +79,7 @@ std::unique_ptr<ImageFile> OpenImageFile(const char* path, ImageOpen mode) {
   return file;
 }
 
-bool ReplaceFile(const char* from, const char* to) { return std::rename(from, to) == 0; }
+bool ReplaceImageFile(const char* from, const char* to) { return std::rename(from, to) == 0; }
 
 bool RemoveImageFile(const char* path) { return ::unlink(path) == 0; }
 

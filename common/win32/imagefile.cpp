@@ -79,7 +79,7 @@ std::unique_ptr<ImageFile> OpenImageFile(const char* path, ImageOpen mode) {
   return std::unique_ptr<ImageFile>(file);
 }
 
-bool ReplaceFile(const char* from, const char* to) {
+bool ReplaceImageFile(const char* from, const char* to) {
   return ::MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING) != FALSE;
 }
 
