@@ -74,4 +74,24 @@ win "$svc" -remove
 say "Removing it again"
 win "$svc" -remove
 
+say "Image files: kelmimg makes an enciphered 64 MB FAT16 disk (the image core the suite uses)"
+img="$KELM_BENCH_DIR/demo.img"
+"$build/bin/kelmimg" create --size 64 --password secret1 --no-sync "$img"
+"$build/bin/kelmimg" info "$img" --password secret1
+set +e
+"$build/bin/kelmimg" check --password secret2 "$img"
+echo "(check with another password: exit code $?; 1 = wrong password)"
+set -e
+"$build/bin/kelmimg" decipher --password secret1 "$img" "$img.plain"
+echo "[fsck.fat -n on the deciphered volume]"
+fsck.fat -n "$img.plain"
+rm -f "$img" "$img.plain"
+
+say "The stand-ins for the outside drivers (test equipment): install, a key is heard, status"
+sim='C:\kelmtest\bin\kelmsim.exe'
+win "$sim" install
+win "$sim" key 1234
+win "$sim" status
+win "$sim" uninstall
+
 say "Done; ending the wineserver"
