@@ -271,7 +271,6 @@ static NTSTATUS Dispatch(PDEVICE_OBJECT dev, PIRP irp) {
 }
 
 static void Unload(PDRIVER_OBJECT drv) {
-  WCHAR buf[16];
   UNICODE_STRING link;
   int i;
   (void)drv;
@@ -284,7 +283,6 @@ static void Unload(PDRIVER_OBJECT drv) {
   IoDeleteSymbolicLink(&link);
   if (g_control) IoDeleteDevice(g_control);
   g_control = NULL;
-  (void)buf;
   if (g_dir) ZwClose(g_dir);
   g_dir = NULL;
   StandinFreeParamsPath(&g_params);
