@@ -100,14 +100,14 @@ class BoxAnswerer {
   std::thread thread_;
 };
 
-struct Run {
+struct CreateRun {
   CreateImageResult result;
   std::vector<Box> boxes;
   bool progressSeen;
   std::vector<int> positions;
 };
 
-Run RunCreate(const CreateImageRequest& r, std::deque<int> answers = {}) {
+CreateRun RunCreate(const CreateImageRequest& r, std::deque<int> answers = {}) {
   BoxAnswerer a(std::move(answers));
   const CreateImageResult result = CreateImage(r);
   a.Stop();
@@ -198,7 +198,7 @@ TEST_F(ImageCreate, RefusedRequestsTellWhyAndWriteNothing) {
     kelm::cfg::SetPlatformVersionForTest(c.platform);
     CreateImageRequest r = Request(c.path, c.size, c.password);
     r.valid = c.valid;
-    const Run run = RunCreate(r);
+    const CreateRun run = RunCreate(r);
     EXPECT_EQ(run.result, c.result) << c.name;
     ASSERT_EQ(run.boxes.size(), 1u) << c.name;
     EXPECT_EQ(run.boxes[0], c.box) << c.name;
@@ -213,7 +213,7 @@ TEST_F(ImageCreate, RefusedRequestsTellWhyAndWriteNothing) {
 TEST_F(ImageCreate, NoUserSelectedDoesNothing) {
   CreateImageRequest r = Request(kImage, "33", "");
   r.userId = nullptr;
-  const Run run = RunCreate(r);
+  const CreateRun run = RunCreate(r);
   EXPECT_EQ(run.result, CreateImageResult::NoUser);
   EXPECT_TRUE(run.boxes.empty());
   r.userId = "";
@@ -223,7 +223,7 @@ TEST_F(ImageCreate, NoUserSelectedDoesNothing) {
 
 TEST_F(ImageCreate, ExistingFileKeptWhenDeclined) {
   { std::ofstream(kImage, std::ios::binary) << "keep"; }
-  const Run run = RunCreate(Request(kImage, "33", "pw33"), {IDNO});
+  const CreateRun run = RunCreate(Request(kImage, "33", "pw33"), {IDNO});
   EXPECT_EQ(run.result, CreateImageResult::Declined);
   ASSERT_EQ(run.boxes.size(), 1u);
   EXPECT_EQ(run.boxes[0], kWarnExists);
@@ -234,7 +234,7 @@ TEST_F(ImageCreate, ExistingFileKeptWhenDeclined) {
 // the slot back from the store.
 TEST_F(ImageCreate, CreatesTheSameImageAsKelmimgAndSavesTheSlot) {
   { std::ofstream(kImage, std::ios::binary) << "old"; }
-  const Run run = RunCreate(Request(kImage, "33", "pw33"), {IDYES, IDOK});
+  const CreateRun run = RunCreate(Request(kImage, "33", "pw33"), {IDYES, IDOK});
   ASSERT_EQ(run.result, CreateImageResult::Created);
   ASSERT_EQ(run.boxes.size(), 2u);
   EXPECT_EQ(run.boxes[0], kWarnExists);
