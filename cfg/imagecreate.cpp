@@ -175,6 +175,13 @@ CreateImageResult CreateImage(const CreateImageRequest& r) {
       Warn(r.owner, "cfgdlg_msgpasslong", "The password is too long, at most 9 characters are allowed.", MB_OK);
       return CreateImageResult::PasswordTooLong;
     }
+    // The store cannot hold a longer path: the image would exist with no
+    // slot naming it.
+    if (path.size() > store::kMaxImagePath) {
+      ShowMessage(r.owner, store::kPathTooLongKey, store::kPathTooLongText, store::kPathTooLongCaption,
+                  MB_OK | MB_ICONERROR);
+      return CreateImageResult::PathTooLong;
+    }
     const DWORD attrs = GetFileAttributesA(path.c_str());
     if (attrs != INVALID_FILE_ATTRIBUTES && attrs != FILE_ATTRIBUTE_DIRECTORY) {
       if (Warn(r.owner, "cfgdlg_msg20",

@@ -38,7 +38,7 @@ enum class CreateImageResult {
   NoSpace,
   FillFailed,
   FormatFailed,
-  PathTooLong,  // image made, slot not saved
+  PathTooLong,  // the store could not hold the path
   NotSaved,     // image made, store not reachable
   Created,
 };

@@ -166,6 +166,7 @@ class ImageCreate : public ::testing::Test {
 };
 
 TEST_F(ImageCreate, RefusedRequestsTellWhyAndWriteNothing) {
+  const std::string kLongPath = std::string("C:\\kelmct\\") + std::string(140, 'p');  // 150 characters
   const struct {
     const char* name;
     int platform;
@@ -191,6 +192,8 @@ TEST_F(ImageCreate, RefusedRequestsTellWhyAndWriteNothing) {
        {"Warning", "This password can not be used, please choose another one."}},
       {"long password", 0, true, kImage, "33", "1234567890", CreateImageResult::PasswordTooLong,
        {"Warning", "The password is too long, at most 9 characters are allowed."}},
+      {"long path", 0, true, kLongPath.c_str(), "33", "", CreateImageResult::PathTooLong,
+       {"Error", "The image file path is too long, at most 149 characters are allowed."}},
       {"no drive letter", 0, true, "\\\\server\\share\\x.img", "33", "", CreateImageResult::NoSpace,
        {"Warning", "The free space of the hard disk is too small."}},
   };
@@ -202,9 +205,10 @@ TEST_F(ImageCreate, RefusedRequestsTellWhyAndWriteNothing) {
     EXPECT_EQ(run.result, c.result) << c.name;
     ASSERT_EQ(run.boxes.size(), 1u) << c.name;
     EXPECT_EQ(run.boxes[0], c.box) << c.name;
-    EXPECT_TRUE(run.boxes[0].warningIcon) << c.name;
+    EXPECT_EQ(run.boxes[0].warningIcon, c.box.caption == "Warning") << c.name;
     EXPECT_FALSE(run.progressSeen) << c.name;
     EXPECT_FALSE(Exists(kImage)) << c.name;
+    EXPECT_FALSE(Exists(kLongPath.c_str())) << c.name;
   }
   HKEY k = nullptr;
   EXPECT_NE(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\kelm\\kct1", 0, KEY_READ, &k), ERROR_SUCCESS);
