@@ -234,6 +234,18 @@ TEST_F(ImageCreate, ExistingFileKeptWhenDeclined) {
   EXPECT_EQ(ReadAll(kImage), "keep");
 }
 
+TEST_F(ImageCreate, ReadOnlyExistingFileIsReported) {
+  { std::ofstream(kImage, std::ios::binary) << "keep"; }
+  ASSERT_TRUE(SetFileAttributesA(kImage, FILE_ATTRIBUTE_READONLY));
+  const CreateRun run = RunCreate(Request(kImage, "33", ""), {IDYES});
+  SetFileAttributesA(kImage, FILE_ATTRIBUTE_NORMAL);
+  EXPECT_EQ(run.result, CreateImageResult::CannotDelete);
+  ASSERT_EQ(run.boxes.size(), 2u);
+  EXPECT_EQ(run.boxes[0], kWarnExists);
+  EXPECT_EQ(run.boxes[1], (Box{"Warning", "Can not format the image file, maybe it is read only."}));
+  EXPECT_EQ(ReadAll(kImage), "keep");
+}
+
 // Replaces an existing file, then compares with kelmimg's image and reads
 // the slot back from the store.
 TEST_F(ImageCreate, CreatesTheSameImageAsKelmimgAndSavesTheSlot) {
