@@ -1,36 +1,137 @@
 // The service state shared by the pipe thread and the service thread, and
-// the operations the commands call. The disk work itself (loading a user,
-// attaching images, the file-monitor driver) and the key watch come with
-// the mount and key-watch work; until then nothing can be mounted, so the
-// operations report "nothing loaded" and "could not dismount".
+// the Win32 side of the operations the commands and the key watch call.
+#include <atomic>
 #include <cstdio>
 
+#include "common/devices.h"
+#include "common/win32/diskstore.h"
+#include "common/win32/filemon.h"
+#include "common/win32/platform.h"
+#include "common/win32/receiver.h"
+#include "common/win32/vdisk.h"
 #include "service/kelmsvc.h"
+#include "service/logic/keywatch.h"
 
 namespace kelm::svc {
 
 namespace {
 
+// The devices, drive letters and store as the attach and dismount steps
+// see them. Every handle is closed by the step that opened it.
+class Win32MountEnvironment final : public MountEnvironment {
+ public:
+  int PlatformVersion() override {
+    if (platform_ == -1) platform_ = win::ServicePlatformVersion();
+    return platform_;
+  }
+  std::uint32_t LogicalDrives() override { return GetLogicalDrives(); }
+  bool ImageFileUsable(const char* path) override {
+    const DWORD attributes = GetFileAttributesA(path);
+    return attributes != INVALID_FILE_ATTRIBUTES && attributes != FILE_ATTRIBUTE_DIRECTORY;
+  }
+  bool ReadUser(std::uint32_t userId, store::StoredUser& out) override {
+    return win::ReadUserConfig(userId, out, true);
+  }
+  bool OpenControl() override {
+    control_ = win::OpenControlDevice();
+    return static_cast<bool>(control_);
+  }
+  void CloseControl() override { control_.reset(); }
+  bool OpenVolume(char letter) override {
+    volume_ = win::OpenVolume(letter);
+    return static_cast<bool>(volume_);
+  }
+  void CloseVolume() override { volume_.reset(); }
+  bool ControlRequest(std::uint32_t code, const std::uint8_t* in, std::uint32_t len) override {
+    return win::SendRequest(control_.get(), code, in, len);
+  }
+  bool VolumeRequest(std::uint32_t code, const std::uint8_t* in, std::uint32_t len) override {
+    return win::SendRequest(volume_.get(), code, in, len);
+  }
+  bool LetterDefined(char letter) override {
+    char target[200];
+    const char drive[] = {letter, ':', '\0'};
+    return QueryDosDeviceA(drive, target, sizeof target) != 0;
+  }
+  bool DefineLetter(char letter, unsigned slot) override {
+    char target[32];
+    std::snprintf(target, sizeof target, "\\Device\\kelm\\Kelm%u", slot);
+    const char drive[] = {letter, ':', '\0'};
+    return DefineDosDeviceA(DDD_RAW_TARGET_PATH, drive, target) != FALSE;
+  }
+  void RemoveDefinition(char letter) override {
+    const char drive[] = {letter, ':', '\0'};
+    DefineDosDeviceA(DDD_REMOVE_DEFINITION, drive, nullptr);
+  }
+  void Log(std::string_view message) override { LogLine(message); }
+
+ private:
+  int platform_ = -1;
+  win::UniqueHandle control_;
+  win::UniqueHandle volume_;
+};
+
+// The file-monitor warning must not hold up the service thread (and the
+// command lock with it) until somebody answers it, so it gets a thread of
+// its own; one box at a time.
+std::atomic<bool> g_monitorBoxShown{false};
+
+DWORD WINAPI MonitorBoxThread(LPVOID) {
+  MessageBoxA(nullptr, dev::kMonitorOpenFailText, dev::kMonitorOpenFailCaption,
+              MB_OK | MB_ICONWARNING | MB_SETFOREGROUND);
+  g_monitorBoxShown = false;
+  return 0;
+}
+
+void ShowMonitorFailure() {
+  if (g_monitorBoxShown.exchange(true)) return;
+  win::UniqueHandle thread(CreateThread(nullptr, 0, MonitorBoxThread, nullptr, 0, nullptr));
+  if (!thread) g_monitorBoxShown = false;
+}
+
 class ServiceOps final : public ServiceOperations {
  public:
   explicit ServiceOps(ServiceState& s) : s_(s) {}
-  void Beep(unsigned frequency, unsigned milliseconds) override {
-    ::Beep(frequency, milliseconds);
-  }
-  int UnmountAll() override { return -1; }
-  int LoadUserConfig(std::uint32_t) override { return 0; }
-  void ClearUserConfig() override {
-    for (auto& letter : s_.driveLetter) letter = 0;
-  }
+  void Beep(unsigned frequency, unsigned milliseconds) override { ::Beep(frequency, milliseconds); }
+  int UnmountAll() override { return svc::UnmountAll(s_, env_); }
+  int LoadUserConfig(std::uint32_t key) override { return svc::LoadUserConfig(s_, env_, key); }
+  void ClearUserConfig() override { svc::ClearUserConfig(s_); }
   void SetMonitorUser(std::uint32_t user) override {
     char text[16];
-    std::snprintf(text, sizeof text, "%lu", static_cast<unsigned long>(user));
+    const int len = std::snprintf(text, sizeof text, "%lu", static_cast<unsigned long>(user));
+    win::UniqueHandle monitor = win::OpenFileMonitor(win::MonitorDevice::Nt, false);
+    if (monitor) {
+      win::SendRequest(monitor.get(), dev::kIoctlMonitorSetUser, text, static_cast<DWORD>(len));
+      win::SendRequest(monitor.get(), dev::kIoctlMonitorApply);
+    } else {
+      ShowMonitorFailure();
+    }
+    // The shell extension reads the current user from here.
     WriteProfileStringA("kelmkey", "keyid", text);
   }
-  int AutoMountAll(std::uint32_t) override { return -1; }
-  void MountSlot(unsigned) override {}
-  int UnmountSlot(std::uint8_t) override { return -1; }
-  bool ReloadUserIds() override { return false; }
+  int AutoMountAll(std::uint32_t key) override { return svc::AutoMountAll(s_, env_, key); }
+  void MountSlot(unsigned slot) override { svc::MountSlot(s_, env_, slot); }
+  int UnmountSlot(std::uint8_t letter) override {
+    return svc::UnmountSlot(s_, env_, static_cast<char>(letter));
+  }
+  bool ReloadUserIds() override {
+    std::uint32_t ids[store::kMaxUsers] = {};
+    const int count = win::ReadUserIds(ids, store::kMaxUsers);
+    SetUserIds(s_, ids, count);
+    return true;
+  }
+  bool ReadKeyCode(std::uint32_t& key) override {
+    if (!receiverOpen_) {
+      if (!win::ReceiverPresent()) return false;
+      receiver_ = win::OpenReceiver();
+      if (!receiver_) return false;
+      receiverOpen_ = true;
+    }
+    if (win::ReadReceiverKey(receiver_, key)) return true;
+    receiverOpen_ = false;
+    return false;
+  }
+  void CloseReceiverHandle() override { receiver_.reset(); }
   bool SendAnswer(std::uint32_t value, std::uint8_t code) override {
     return svc::SendAnswer(value, code);
   }
@@ -38,6 +139,9 @@ class ServiceOps final : public ServiceOperations {
 
  private:
   ServiceState& s_;
+  Win32MountEnvironment env_;
+  win::UniqueHandle receiver_;
+  bool receiverOpen_ = false;
 };
 
 }  // namespace
@@ -64,13 +168,12 @@ void RunPipeRequest(std::string_view text) {
 
 void KeyWatchStep() {
   LockGuard guard(CommandLock());
-  // The receiver reading and its key events are added with the key watch;
-  // a KEYLOST notice then goes out through SendAnswer(key, kAnsKeyLost).
+  svc::KeyWatchStep(State(), Operations());
 }
 
 void FinalDismount() {
   LockGuard guard(CommandLock());
-  EndUserDisks(State(), Operations());
+  svc::FinalDismount(State(), Operations());
 }
 
 }  // namespace kelm::svc

@@ -5,6 +5,8 @@
 #include <string_view>
 
 #include "common/protocol.h"
+#include "common/storefields.h"
+#include "service/logic/mount.h"
 
 namespace kelm::svc {
 
@@ -27,8 +29,11 @@ inline constexpr unsigned kSlotCount = 4;
 
 struct ServiceState {
   KeyWatchState kw;
+  SlotTable table;
   // The drive letter each slot is mounted as (upper-case ASCII), 0 if none.
   std::uint8_t driveLetter[kSlotCount] = {};
+  // The UserIds of the store's user keys, by enumeration index; 0 is empty.
+  std::uint32_t userIds[store::kMaxUsers] = {};
 };
 
 inline bool IsUserKey(std::uint32_t key) { return key != kNoKey && key != kNoReading; }
@@ -47,6 +52,10 @@ class ServiceOperations {
   virtual void MountSlot(unsigned slot) = 0;
   virtual int UnmountSlot(std::uint8_t letter) = 0;     // 0 done, -1 failed
   virtual bool ReloadUserIds() = 0;
+  // The receiver: a reading (false when it failed; the handle is then
+  // closed), and closing the handle while keeping it counted as open.
+  virtual bool ReadKeyCode(std::uint32_t& key) = 0;
+  virtual void CloseReceiverHandle() = 0;
   virtual bool SendAnswer(std::uint32_t value, std::uint8_t code) = 0;
   virtual void Log(std::string_view message) = 0;
 

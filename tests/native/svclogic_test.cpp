@@ -158,6 +158,8 @@ struct RecordingOps : svc::ServiceOperations {
   void MountSlot(unsigned n) override { Add("MountSlot", n); }
   int UnmountSlot(std::uint8_t l) override { Add("UnmountSlot", l); return unmountSlotResult; }
   bool ReloadUserIds() override { Add("ReloadUserIds"); return true; }
+  bool ReadKeyCode(std::uint32_t&) override { Add("ReadKeyCode"); return false; }
+  void CloseReceiverHandle() override { Add("CloseReceiverHandle"); }
   bool SendAnswer(std::uint32_t v, std::uint8_t c) override {
     char buf[kelm::kMaxMessageChars];
     answers.emplace_back(buf, kelm::FormatAnswer(v, c, buf, sizeof buf));
