@@ -146,6 +146,8 @@ one_arrival() {
     say "poller not ready: $(cat "$out")"
     return 1
   fi
+  # The key watch runs once a second: arrive at a random point of its cycle.
+  sleep "$(printf '0.%03d' $((RANDOM % 1000)))"
   win "$B\\kelmsim.exe" key $user >/dev/null
   echo go >&4
   exec 4>&-
