@@ -24,9 +24,12 @@ read -r mn md mx me < <(awk '/^round trips/ { print $5, $7, $9, $11 }' <<<"$t")
 awk -v a="${mn:-0}" -v b="${md:-0}" -v c="${mx:-0}" -v m="${me:-0}" \
   'BEGIN { exit !(a > 0 && a <= b && b <= c && a <= m && m <= c) }' || fail "min/median/max/mean out of order: $t"
 
-# A second client on the next instance: any text, with --answers.
-t=$(W pipetime --pipe "$name" --wait 5000 --answers 1 --repeat 3 'hello:world') || fail "second client exit $?: $t"
+# A second client on the next instance: any text, with --answers, and
+# every round trip listed before the summary.
+t=$(W pipetime --pipe "$name" --wait 5000 --answers 1 --each --repeat 3 'hello:world') || fail "second client exit $?: $t"
 grep -qx "last answer hello:world" <<<"$t" || fail "second echo: $t"
+[ "$(head -3 <<<"$t" | grep -Ecx "us $num")" -eq 3 ] || fail "--each lines: $t"
+[ "$(grep -c '^us ' <<<"$t")" -eq 3 ] || fail "--each line count: $t"
 
 # After its two clients the server ends by itself and says what it did.
 for _ in $(seq 100); do kill -0 "$echo_pid" 2>/dev/null || break; sleep 0.1; done
@@ -39,7 +42,7 @@ grep -qx "served 2 clients, 13 messages" "$out" || fail "echopipe summary: $(cat
 # Errors: no server, and command lines pipetime cannot run.
 W pipetime --pipe "$name" --repeat 1 CMD:32774 >/dev/null; rc=$?
 [ "$rc" -eq 3 ] || fail "no pipe: exit $rc"
-for args in "--repeat 0 CMD:32774" "--repeat 5 hello" "CMD:32774" "--until-mounted 4" "--until-mounted 01 --repeat 2"; do
+for args in "--repeat 0 CMD:32774" "--repeat 5 hello" "CMD:32774" "--until-mounted 4" "--until-mounted 01 --repeat 2" "--until-mounted 0 --each"; do
   # shellcheck disable=SC2086
   W pipetime $args >/dev/null; rc=$?
   [ "$rc" -eq 2 ] || fail "usage '$args': exit $rc"

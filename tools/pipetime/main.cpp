@@ -1,12 +1,13 @@
 // pipetime: times the service pipe from one connection.
 //
-//   pipetime [--pipe NAME] [--wait MS] [--answers K] --repeat N REQUEST
+//   pipetime [--pipe NAME] [--wait MS] [--answers K] [--each] --repeat N REQUEST
 //     Sends REQUEST (a CR is added) N times, each time waiting for its K
 //     answers (GETSTATE, GETKEY: 1, CHECKMOUNT: 4; other requests need
 //     --answers), and prints the round trips in microseconds (from
 //     QueryPerformanceCounter) as
 //       round trips N min_us A median_us B max_us C mean_us D
 //       last answer TEXT
+//     --each first prints every round trip as "us T", in the order made.
 //
 //   pipetime [--pipe NAME] [--wait MS] --until-mounted SLOTS [--limit MS]
 //            [--interval MS] [--go-on-stdin]
@@ -41,7 +42,7 @@ constexpr DWORD kAnswerTimeoutMs = 2000;
 
 const char kUsageText[] =
     "usage:\n"
-    "  pipetime [--pipe NAME] [--wait MS] [--answers K] --repeat N REQUEST\n"
+    "  pipetime [--pipe NAME] [--wait MS] [--answers K] [--each] --repeat N REQUEST\n"
     "  pipetime [--pipe NAME] [--wait MS] --until-mounted SLOTS [--limit MS] [--interval MS] [--go-on-stdin]\n"
     "exit codes: 0 done, 1 I/O error, 2 usage, 3 no pipe, 4 connection closed, 5 too late\n";
 
@@ -134,6 +135,7 @@ struct Options {
   DWORD limitMs = 10000;
   DWORD intervalMs = 20;
   bool goOnStdin = false;
+  bool each = false;
 };
 
 bool Number(const char* text, long& value) {
@@ -150,6 +152,8 @@ bool ParseOptions(int argc, char** argv, Options& o) {
     long v = 0;
     if (a == "--go-on-stdin") {
       o.goOnStdin = true;
+    } else if (a == "--each") {
+      o.each = true;
     } else if (a == "--pipe" && hasValue) {
       o.pipe = argv[++i];
     } else if (a == "--until-mounted" && hasValue) {
@@ -169,7 +173,7 @@ bool ParseOptions(int argc, char** argv, Options& o) {
     }
   }
   if (o.slots) {
-    if (o.request || o.repeat || o.answers >= 0 || !*o.slots) return false;
+    if (o.request || o.repeat || o.answers >= 0 || o.each || !*o.slots) return false;
     for (const char* s = o.slots; *s; ++s)
       if (*s < '0' || *s > '3') return false;
     return true;
@@ -200,7 +204,10 @@ int Repeat(Connection& c, const Options& o) {
     us.push_back(clock.Us(t0, clock.Now()));
   }
   double sum = 0;
-  for (double v : us) sum += v;
+  for (double v : us) {
+    sum += v;
+    if (o.each) std::printf("us %.1f\n", v);
+  }
   std::sort(us.begin(), us.end());
   const std::size_t n = us.size();
   const double median = n % 2 ? us[n / 2] : (us[n / 2 - 1] + us[n / 2]) / 2;
