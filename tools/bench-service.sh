@@ -47,7 +47,7 @@ B='C:\kelmbench\bin'
 [ -d "$WINEPREFIX" ] && "$WINESERVER" -k 2>/dev/null
 rm -rf "$dir"
 mkdir -p "$dir"
-cd "$dir"   # a folder Wine can see as a working directory
+cd "$dir" || exit 1   # a folder Wine can see as a working directory
 start_wineserver() {
   nohup timeout 7200 "$WINESERVER" -f -p </dev/null >>"$dir/wineserver.log" 2>&1 &
   echo $! >"$dir/wineserver.pid"

@@ -4,7 +4,7 @@
 # documented format; both end as told.
 set -uo pipefail
 . "$KELM_SOURCE_DIR/tests/bench/wine-env.sh"
-cd "$KELM_BENCH_DIR"
+cd "$KELM_BENCH_DIR" || exit 1
 name='\\.\PIPE\kelmechotest'
 fails=0
 fail() { echo "FAIL: $*"; fails=$((fails + 1)); }

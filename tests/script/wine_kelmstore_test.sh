@@ -4,7 +4,7 @@
 # deletes a user with its image protection list. Values checked with reg.
 set -uo pipefail
 . "$KELM_SOURCE_DIR/tests/bench/wine-env.sh"
-cd "$KELM_BENCH_DIR"
+cd "$KELM_BENCH_DIR" || exit 1
 root='HKLM\SOFTWARE\kelm'
 buildin='HKLM\SOFTWARE\keskbuildin'
 U=9917 V=9918
