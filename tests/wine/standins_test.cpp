@@ -227,12 +227,19 @@ TEST_F(Standins, WindowsXpAttachAndDismount) {
 // settings; what is attached stays attached.
 TEST_F(Standins, InstallAgain) {
   ASSERT_TRUE(Attach2000('K', 1, Record(image_, 32, "secret", false)));
-  Sim("fail open-file");
-  Sim("key 55");
-  Sim("install");
-  EXPECT_EQ(Status(), "attached 1 K: no 32 " + image_ + "\nmonitor - - 0\nreceiver present 0\n");
+  for (const char* step : {"open-file", "volume"}) {
+    SCOPED_TRACE(step);
+    Sim(std::string("fail ") + step);
+    Sim("key 55");
+    Sim("install");
+    EXPECT_EQ(Status(), "attached 1 K: no 32 " + image_ + "\nmonitor - - 0\nreceiver present 0\n");
+    // No failure left: another slot attaches.
+    ASSERT_TRUE(AttachXp('L', 3, Record(image_, 32, "secret", false)));
+    ASSERT_TRUE(Unmount(true, 'L'));
+  }
   ASSERT_TRUE(Unmount(false, 'K'));
   ExpectNothingLeft('K');
+  ExpectNothingLeft('L');
 }
 
 TEST_F(Standins, StartupRequest) {
