@@ -1,7 +1,17 @@
 /* Stand-in for the virtual disk driver, Windows 2000/XP form: control
    device \Device\kelmgui (\DosDevices\kelmgui) and the four disk devices
    \Device\kelm\Kelm0..3. It checks each image the way a real driver must
-   before attaching it and keeps what is attached; it serves no sectors. */
+   before attaching it and keeps what is attached; it serves no sectors.
+
+   Failing "volume": Wine opens a device before the driver sees
+   IRP_MJ_CREATE, so an open of \\.\X: cannot be refused. Instead the disk
+   devices of the slots without an image are deleted while the failure is
+   set, and \\.\X: leading to \Device\kelm\KelmN finds nothing. Every
+   request (and the private query kelmsim sends after changing the setting)
+   first brings the devices in line with the setting, and again after it
+   has been handled, so a slot detached meanwhile follows. IRP_MJ_CREATE
+   and IRP_MJ_CLOSE come asynchronously under Wine, which is why nothing
+   waits for a particular one. A slot with an image keeps its device. */
 #include <ntddk.h>
 
 #include "standin_image.h"
@@ -29,7 +39,9 @@ static SLOT g_slots[KELM_SLOTS];
 static FAST_MUTEX g_lock;
 static UNICODE_STRING g_params;
 static HANDLE g_dir;
+static PDRIVER_OBJECT g_driver;
 static PDEVICE_OBJECT g_control;
+/* NULL while the slot's device is deleted for a failing volume open. */
 static PDEVICE_OBJECT g_disks[KELM_SLOTS];
 
 static void DiskName(int slot, WCHAR buf[24], PUNICODE_STRING us) {
@@ -41,6 +53,38 @@ static void DiskName(int slot, WCHAR buf[24], PUNICODE_STRING us) {
 
 static BOOLEAN Injected(const char* request) {
   return StandinTextEquals(&g_params, L"" KELM_DISK_FAIL_VALUE, request);
+}
+
+static NTSTATUS MakeDevice(PDRIVER_OBJECT drv, PUNICODE_STRING name, DEVICE_TYPE type, int kind,
+                           int slot, PDEVICE_OBJECT* out);
+
+/* Deletes the devices of the slots without an image while "volume" fails,
+   recreates every missing one otherwise. busy is the device whose request
+   is being served: deleting it now would fail that request, so it goes at
+   the next request. */
+static NTSTATUS SyncDisks(PDEVICE_OBJECT busy) {
+  const BOOLEAN hide = Injected("volume");
+  NTSTATUS result = STATUS_SUCCESS;
+  WCHAR diskBuf[24];
+  UNICODE_STRING name;
+  int i;
+  ExAcquireFastMutex(&g_lock);
+  for (i = 0; i < KELM_SLOTS; ++i) {
+    if (hide && g_disks[i] && g_disks[i] != busy && !g_slots[i].attached) {
+      IoDeleteDevice(g_disks[i]);
+      g_disks[i] = NULL;
+    } else if (!hide && !g_disks[i]) {
+      NTSTATUS st;
+      DiskName(i, diskBuf, &name);
+      st = MakeDevice(g_driver, &name, FILE_DEVICE_DISK, KIND_DISK, i, &g_disks[i]);
+      if (!NT_SUCCESS(st)) {
+        g_disks[i] = NULL;
+        result = st;
+      }
+    }
+  }
+  ExReleaseFastMutex(&g_lock);
+  return result;
 }
 
 /* Whether \DosDevices\X: exists and names the slot's disk device (the
@@ -229,8 +273,11 @@ static NTSTATUS DeviceControl(DEVEXT* ext, PIO_STACK_LOCATION sp, PIRP irp) {
       case KELM_IOCTL_STARTUP:
         if (inLen < 1) return STATUS_INVALID_PARAMETER;
         return Injected("start-up") ? STATUS_UNSUCCESSFUL : STATUS_SUCCESS;
-      case KELM_IOCTL_QUERY_SLOTS:
-        return QuerySlots(buf, outLen, &irp->IoStatus.Information);
+      case KELM_IOCTL_QUERY_SLOTS: {
+        /* kelmsim's way to have a changed setting applied now. */
+        NTSTATUS st = SyncDisks(NULL);
+        return NT_SUCCESS(st) ? QuerySlots(buf, outLen, &irp->IoStatus.Information) : st;
+      }
     }
     return STATUS_INVALID_DEVICE_REQUEST;
   }
@@ -252,6 +299,7 @@ static NTSTATUS Dispatch(PDEVICE_OBJECT dev, PIRP irp) {
   PIO_STACK_LOCATION sp = IoGetCurrentIrpStackLocation(irp);
   NTSTATUS st;
   irp->IoStatus.Information = 0;
+  SyncDisks(dev);
   switch (sp->MajorFunction) {
     case IRP_MJ_CREATE:
     case IRP_MJ_CLOSE:
@@ -265,6 +313,7 @@ static NTSTATUS Dispatch(PDEVICE_OBJECT dev, PIRP irp) {
     default:
       st = STATUS_INVALID_DEVICE_REQUEST;
   }
+  SyncDisks(dev);
   irp->IoStatus.Status = st;
   IoCompleteRequest(irp, IO_NO_INCREMENT);
   return st;
@@ -309,6 +358,7 @@ NTSTATUS DriverEntry(PDRIVER_OBJECT drv, PUNICODE_STRING registryPath) {
   int i;
   ExInitializeFastMutex(&g_lock);
   RtlZeroMemory(g_slots, sizeof g_slots);
+  g_driver = drv;
   st = StandinParamsPath(registryPath, &g_params);
   if (!NT_SUCCESS(st)) return st;
   for (i = 0; i <= IRP_MJ_MAXIMUM_FUNCTION; ++i) drv->MajorFunction[i] = Dispatch;

@@ -40,7 +40,7 @@ const Driver kDisk{KELM_DISK_SERVICE, "Virtual Disk Driver", "kelm.sys"};
 const Driver kDisk98{KELM_DISK98_SERVICE, "Virtual Disk Driver (Windows 98 form)", "kelm98.sys"};
 const Driver kMonitor{KELM_MON_SERVICE, "Kelm File Monitor Service", "kelmfmon.sys"};
 const char* const kDriverFiles[] = {"kelm.sys", "kelm98.sys", "kelmfmon.sys", "kelmrecv.sys"};
-const char* const kFailNames[] = {"create-link", "open-file", "link-removal", "close-all", "start-up"};
+const char* const kFailNames[] = {"create-link", "open-file", "link-removal", "close-all", "start-up", "volume"};
 const char* const kFail98Names[] = {"check", "set-user", "mount", "letter", "dismount", "dismount-all"};
 
 int Fail(const char* what) {
@@ -54,7 +54,7 @@ int Usage() {
       "usage: kelmsim install [win98] | uninstall | status\n"
       "       kelmsim key CODE|none|noreading\n"
       "       kelmsim receiver unplug|plug|fail|ok\n"
-      "       kelmsim fail create-link|open-file|link-removal|close-all|start-up|none\n"
+      "       kelmsim fail create-link|open-file|link-removal|close-all|start-up|volume|none\n"
       "       kelmsim fail check|set-user|mount|letter|dismount|dismount-all (win98)\n"
       "       kelmsim monitor reset|stop|start\n"
       "       kelmsim disk stop|start\n",
@@ -109,6 +109,17 @@ bool Ioctl(HANDLE h, DWORD code, const void* in, DWORD inLen, void* out, DWORD o
   const BOOL ok = DeviceIoControl(h, code, const_cast<void*>(in), inLen, out, outLen, &n, nullptr);
   if (got) *got = n;
   return ok != FALSE;
+}
+
+// Has the running "Kelm" driver apply its failure setting now (its private
+// query does), so that a failing "volume" takes the disk devices of the
+// free slots away before kelmsim returns, and "none" brings them back.
+// Nothing to do when the Windows 2000/XP form is not running.
+bool ApplyDiskSetting() {
+  UniqueHandle gui = OpenDevice("\\\\.\\kelmgui");
+  if (!gui) return true;
+  static unsigned char slots[KELM_SLOTS * KELM_SLOT_RECORD];
+  return Ioctl(gui.get(), KELM_IOCTL_QUERY_SLOTS, nullptr, 0, slots, sizeof slots, nullptr);
 }
 
 bool WaitState(SC_HANDLE svc, DWORD state) {
@@ -266,6 +277,7 @@ int Install(bool win98) {
     if (!StartService(svc.get())) return Fail(d->service);
   }
   if (!OpenDisk()) return Fail("opening the disk driver's control device");
+  if (!ApplyDiskSetting()) return Fail("applying the disk driver's settings");
   if (!OpenDevice("\\\\.\\keskmon")) return Fail("opening \\\\.\\keskmon");
   return Plug();
 }
@@ -358,14 +370,17 @@ int Receiver(const char* arg) {
 }
 
 int InjectFailure(const char* arg) {
-  if (std::strcmp(arg, "none") == 0)
-    return SetText(KELM_DISK_SERVICE, KELM_DISK_FAIL_VALUE, nullptr) &&
-                   SetText(KELM_DISK98_SERVICE, KELM_DISK_FAIL_VALUE, nullptr)
-               ? 0
-               : Fail("clearing the failure");
-  for (const char* n : kFailNames)
-    if (std::strcmp(arg, n) == 0)
-      return SetText(KELM_DISK_SERVICE, KELM_DISK_FAIL_VALUE, n) ? 0 : Fail("setting the failure");
+  if (std::strcmp(arg, "none") == 0) {
+    if (!SetText(KELM_DISK_SERVICE, KELM_DISK_FAIL_VALUE, nullptr) ||
+        !SetText(KELM_DISK98_SERVICE, KELM_DISK_FAIL_VALUE, nullptr))
+      return Fail("clearing the failure");
+    return ApplyDiskSetting() ? 0 : Fail("applying the failure setting");
+  }
+  for (const char* n : kFailNames) {
+    if (std::strcmp(arg, n) != 0) continue;
+    if (!SetText(KELM_DISK_SERVICE, KELM_DISK_FAIL_VALUE, n)) return Fail("setting the failure");
+    return ApplyDiskSetting() ? 0 : Fail("applying the failure setting");
+  }
   for (const char* n : kFail98Names)
     if (std::strcmp(arg, n) == 0)
       return SetText(KELM_DISK98_SERVICE, KELM_DISK_FAIL_VALUE, n) ? 0 : Fail("setting the failure");

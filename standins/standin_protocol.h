@@ -37,7 +37,10 @@
 /* Failure injection: REG_SZ "fail" under the service key's Parameters
    names the one request that fails ("create-link", "open-file",
    "link-removal", "close-all", "start-up"). Opening a device cannot be
-   failed this way: Wine opens it before the driver sees IRP_MJ_CREATE. */
+   failed this way: Wine opens it before the driver sees IRP_MJ_CREATE.
+   "volume" instead deletes the disk devices of the slots without an image
+   (so \\.\X: leads nowhere); every request and KELM_IOCTL_QUERY_SLOTS
+   first apply the setting. */
 #define KELM_DISK_SERVICE "Kelm"
 /* The Windows 98 form (device \Device\kelm) and its failure names:
    "check", "set-user", "mount", "letter", "dismount", "dismount-all". */

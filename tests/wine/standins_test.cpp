@@ -85,29 +85,45 @@ void RemoveDefinition(char letter) {
   DefineDosDeviceA(DDD_REMOVE_DEFINITION, Drive(letter).c_str(), nullptr);
 }
 
-// Windows 2000: the driver links the letter.
-bool Attach2000(char x, int n, const std::vector<std::uint8_t>& rec) {
+// Windows 2000: the driver links the letter. On failure *failed names
+// the step that failed.
+bool Attach2000(char x, int n, const std::vector<std::uint8_t>& rec, std::string* failed = nullptr) {
+  std::string step;
+  std::string& why = failed ? *failed : step;
+  why = "control";
   UniqueHandle ctl = OpenControl();
   if (!ctl) return false;
   const char link[2] = {x, static_cast<char>('0' + n)};
+  why = "create-link";
   if (!Send(ctl.get(), kCreateLink, link, 2)) return false;
+  why = "volume";
   UniqueHandle vol = OpenVolume(x);
   if (!vol) {
     Send(ctl.get(), kLinkRemoval, link, 2);
     return false;
   }
-  if (Send(vol.get(), kOpenFile, rec.data(), static_cast<DWORD>(rec.size()))) return true;
-  Send(ctl.get(), kLinkRemoval, link, 2);
-  return false;
+  why = "open-file";
+  if (!Send(vol.get(), kOpenFile, rec.data(), static_cast<DWORD>(rec.size()))) {
+    Send(ctl.get(), kLinkRemoval, link, 2);
+    return false;
+  }
+  why.clear();
+  return true;
 }
 
 // Windows XP: the letter is defined from user mode, then linked.
-bool AttachXp(char x, int n, const std::vector<std::uint8_t>& rec) {
+bool AttachXp(char x, int n, const std::vector<std::uint8_t>& rec, std::string* failed = nullptr) {
+  std::string step;
+  std::string& why = failed ? *failed : step;
+  why = "query";
   if (Defined(x)) return false;
+  why = "control";
   UniqueHandle ctl = OpenControl();
   if (!ctl) return false;
   const std::string target = "\\Device\\kelm\\Kelm" + std::to_string(n);
+  why = "definition";
   if (!DefineDosDeviceA(DDD_RAW_TARGET_PATH, Drive(x).c_str(), target.c_str())) return false;
+  why = "volume";
   UniqueHandle vol = OpenVolume(x);
   if (!vol) {
     ctl.reset();
@@ -115,19 +131,24 @@ bool AttachXp(char x, int n, const std::vector<std::uint8_t>& rec) {
     return false;
   }
   const char link[2] = {x, static_cast<char>('0' + n)};
+  why = "create-link";
   if (!Send(ctl.get(), kCreateLink, link, 2)) {
     RemoveDefinition(x);
     return false;
   }
   ctl.reset();
-  if (Send(vol.get(), kOpenFile, rec.data(), static_cast<DWORD>(rec.size()))) return true;
-  Send(vol.get(), kLinkRemoval, link, 2);
-  RemoveDefinition(x);
-  return false;
+  why = "open-file";
+  if (!Send(vol.get(), kOpenFile, rec.data(), static_cast<DWORD>(rec.size()))) {
+    Send(vol.get(), kLinkRemoval, link, 2);
+    RemoveDefinition(x);
+    return false;
+  }
+  why.clear();
+  return true;
 }
 
-bool Attach(bool xp, char x, int n, const std::vector<std::uint8_t>& rec) {
-  return xp ? AttachXp(x, n, rec) : Attach2000(x, n, rec);
+bool Attach(bool xp, char x, int n, const std::vector<std::uint8_t>& rec, std::string* failed = nullptr) {
+  return xp ? AttachXp(x, n, rec, failed) : Attach2000(x, n, rec, failed);
 }
 
 // The dismount of one slot: volume requests, link removal with '0', and
@@ -206,12 +227,19 @@ TEST_F(Standins, WindowsXpAttachAndDismount) {
 // settings; what is attached stays attached.
 TEST_F(Standins, InstallAgain) {
   ASSERT_TRUE(Attach2000('K', 1, Record(image_, 32, "secret", false)));
-  Sim("fail open-file");
-  Sim("key 55");
-  Sim("install");
-  EXPECT_EQ(Status(), "attached 1 K: no 32 " + image_ + "\nmonitor - - 0\nreceiver present 0\n");
+  for (const char* step : {"open-file", "volume"}) {
+    SCOPED_TRACE(step);
+    Sim(std::string("fail ") + step);
+    Sim("key 55");
+    Sim("install");
+    EXPECT_EQ(Status(), "attached 1 K: no 32 " + image_ + "\nmonitor - - 0\nreceiver present 0\n");
+    // No failure left: another slot attaches.
+    ASSERT_TRUE(AttachXp('L', 3, Record(image_, 32, "secret", false)));
+    ASSERT_TRUE(Unmount(true, 'L'));
+  }
   ASSERT_TRUE(Unmount(false, 'K'));
   ExpectNothingLeft('K');
+  ExpectNothingLeft('L');
 }
 
 TEST_F(Standins, StartupRequest) {
@@ -287,7 +315,9 @@ TEST_F(Standins, InjectedFailuresAreUndone) {
     for (bool xp : {false, true}) {
       SCOPED_TRACE(std::string(step) + (xp ? " (XP)" : " (2000)"));
       Sim(std::string("fail ") + step);
-      EXPECT_FALSE(Attach(xp, 'K', 0, Record(image_, 32, "secret", false)));
+      std::string failed;
+      EXPECT_FALSE(Attach(xp, 'K', 0, Record(image_, 32, "secret", false), &failed));
+      EXPECT_EQ(failed, step);
       Sim("fail none");
       ExpectNothingLeft('K');
       // The slot and the letter are usable again.
@@ -296,6 +326,63 @@ TEST_F(Standins, InjectedFailuresAreUndone) {
       ExpectNothingLeft('K');
     }
   }
+}
+
+// A failing volume open after the letter is linked (2000) or defined (XP):
+// the sequence's undo leaves only the slot attached before; the failure
+// stays until "fail none", the other slot never loses its image, and then
+// the slot attaches normally.
+TEST_F(Standins, FailingVolumeOpenIsUndone) {
+  const std::string other = "attached 2 L: yes 32 " + image_ + "\n";
+  const std::string rest = "monitor - - 0\nreceiver present 0\n";
+  for (bool xp : {false, true}) {
+    SCOPED_TRACE(xp ? "XP" : "2000");
+    ASSERT_TRUE(Attach(xp, 'L', 2, Record(image_, 32, "secret", true)));
+    Sim("fail volume");
+    for (int attempt = 0; attempt < 2; ++attempt) {
+      std::string failed;
+      EXPECT_FALSE(Attach(xp, 'K', 0, Record(image_, 32, "secret", false), &failed));
+      EXPECT_EQ(failed, "volume");
+      EXPECT_EQ(Status(), other + rest);
+      EXPECT_FALSE(Defined('K'));
+      EXPECT_EQ(GetLogicalDrives() & (1u << ('K' - 'A')), 0u);
+    }
+    EXPECT_TRUE(OpenVolume('L'));  // an attached slot keeps its device
+    // Any free slot's device is gone, however the letter leads to it.
+    ASSERT_TRUE(DefineDosDeviceA(DDD_RAW_TARGET_PATH, "M:", "\\Device\\kelm\\Kelm3"));
+    EXPECT_FALSE(OpenVolume('M'));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
+    RemoveDefinition('M');
+    Sim("fail none");
+    ASSERT_TRUE(Attach(xp, 'K', 0, Record(image_, 32, "secret", false)));
+    EXPECT_EQ(Status(), "attached 0 K: no 32 " + image_ + "\n" + other + rest);
+    ASSERT_TRUE(Unmount(xp, 'K'));
+    ASSERT_TRUE(Unmount(xp, 'L'));
+    ExpectNothingLeft('K');
+    ExpectNothingLeft('L');
+  }
+}
+
+// The setting written without kelmsim takes effect at the driver's next
+// request: here the Windows 2000 create-link, before the volume open.
+TEST_F(Standins, VolumeFailureWrittenDirectlyAppliesAtTheNextRequest) {
+  const auto write = [](const char* text) {
+    kelm::win::RegKey key;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Services\\Kelm\\Parameters", 0,
+                              nullptr, 0, KEY_SET_VALUE, nullptr, key.put(), nullptr),
+              ERROR_SUCCESS);
+    ASSERT_EQ(RegSetValueExA(key.get(), "fail", 0, REG_SZ, reinterpret_cast<const BYTE*>(text),
+                             static_cast<DWORD>(std::strlen(text) + 1)),
+              ERROR_SUCCESS);
+  };
+  write("volume");
+  std::string failed;
+  EXPECT_FALSE(Attach2000('K', 1, Record(image_, 32, "secret", false), &failed));
+  EXPECT_EQ(failed, "volume");
+  write("");
+  ASSERT_TRUE(Attach2000('K', 1, Record(image_, 32, "secret", false)));
+  ASSERT_TRUE(Unmount(false, 'K'));
+  ExpectNothingLeft('K');
 }
 
 // Without the driver the control device cannot be opened; stopping it
