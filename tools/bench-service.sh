@@ -12,7 +12,8 @@
 #      round on one connection.
 # BIN is the x86_64 bin folder (default build/win64/bin); nothing is built.
 # A service that does not mount within 10 s of an arrival is reported and
-# part (a) is left out; part (b) still runs.
+# part (a) is left out; part (b) still runs. Exit code 0 when both parts were
+# measured, 1 otherwise.
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 bin=${1:-$root/build/win64/bin}
