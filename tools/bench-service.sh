@@ -5,7 +5,8 @@
 #  (a) the time from a key arrival (`kelmsim key 1234` returned) to both of
 #      user 1234's auto-mount slots attached, CHECKMOUNT polled every 20 ms,
 #      over ARRIVALS arrivals (default 20); the key watch reads the receiver
-#      once a second, so about 0.5-1 s plus the attach time is expected;
+#      once a second and the key arrives at a random point of that second,
+#      so 0 to 1 s (median about 0.5 s) plus the attach time is expected;
 #  (b) the GETSTATE round trip through the service pipe against the same
 #      round trip through echopipe (same pipe parameters, a plain echo),
 #      ROUNDTRIPS each (default 1000), in 5 rounds that take turns, each
