@@ -21,6 +21,8 @@ struct NullOps : kelm::svc::ServiceOperations {
   void MountSlot(unsigned n) override { s.driveLetter[n] = 'F'; }
   int UnmountSlot(std::uint8_t) override { return 0; }
   bool ReloadUserIds() override { return true; }
+  bool ReadKeyCode(std::uint32_t&) override { return false; }
+  void CloseReceiverHandle() override {}
   bool SendAnswer(std::uint32_t v, std::uint8_t c) override {
     char buf[kelm::kMaxMessageChars];
     return kelm::FormatAnswer(v, c, buf, sizeof buf) != 0;

@@ -35,7 +35,9 @@ std::string Status() { return Kelmsim("status").out; }
 // "attached ..." lines of kelmsim status.
 std::vector<std::string> Attached() {
   std::vector<std::string> lines;
-  std::istringstream in(Status());
+  SimRun r = Kelmsim("status");
+  if (r.code != 0) return {"<kelmsim status failed>"};
+  std::istringstream in(r.out);
   for (std::string l; std::getline(in, l);)
     if (l.rfind("attached ", 0) == 0) lines.push_back(l);
   return lines;
@@ -326,6 +328,18 @@ TEST_P(ServiceMounts, WithoutClientALossDismountsAtOnce) {
   ASSERT_TRUE(WaitFor([] { return Attached().empty(); }, 3000));
   Sim("receiver plug");
   ASSERT_TRUE(WaitFor([] { return Attached().size() == 1; }));
+  // No value from the receiver: its handle is closed, the next reading fails
+  // and ends the mount, the one after reopens it. Nothing mounts meanwhile.
+  Sim("key noreading");
+  ASSERT_TRUE(WaitFor([] { return Attached().empty(); }, 4000));
+  Sleep(2000);
+  EXPECT_TRUE(Attached().empty());
+  Sim("key 5678");
+  ASSERT_TRUE(WaitFor([] { return Attached().size() == 1; }));
+  Sim("receiver fail");
+  ASSERT_TRUE(WaitFor([] { return Attached().empty(); }, 3000));
+  Sim("receiver ok");
+  ASSERT_TRUE(WaitFor([] { return Attached().size() == 1; }));
   // A key nobody owns mounts nothing.
   Sim("key 4242");
   ASSERT_TRUE(WaitFor([] { return Attached().empty(); }));
@@ -354,6 +368,7 @@ TEST_P(ServiceMounts, AttachFailuresLeaveNothingBehind) {
   } cases[] = {
       {"fail create-link", "fail none", svc::kLogXpSymLinkFail},
       {"fail open-file", "fail none", svc::kLogXpOpenFileFail},
+      {"fail volume", "fail none", svc::kLogXpVolumeOpenFail},
       {"disk stop", "disk start", svc::kLogXpControlOpenFail},
   };
   Sim("key 1234");
