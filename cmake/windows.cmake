@@ -29,6 +29,16 @@ function(kelm_versioninfo target description filename)
   target_sources(${target} PRIVATE ${out})
 endfunction()
 
+# A command-line tool of its own folder: its sources, kelmwin, the warnings
+# and a version block.
+function(kelm_windows_tool name description)
+  add_executable(${name} ${ARGN})
+  target_link_libraries(${name} PRIVATE kelmwin)
+  target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR})
+  kelm_warnings(${name})
+  kelm_versioninfo(${name} "${description}" "${name}.exe")
+endfunction()
+
 foreach(dir common service cfg ctl98 shellext setup uninst hotkey standins tools)
   kelm_optional_subdir(${dir})
 endforeach()

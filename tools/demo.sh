@@ -57,13 +57,13 @@ agree() {
   local service
   if [ -n "${client:-}" ]; then
     local before
-    before=$(wc -l < client.out)
+    before=$(client_out | wc -l)
     echo "CMD:32776" >&3
     for _ in $(seq 30); do
-      [ "$(tail -n +"$((before + 1))" client.out | grep -c ':9$')" -ge 4 ] && break
+      [ "$(client_out | tail -n +"$((before + 1))" | grep -c ':9$')" -ge 4 ] && break
       sleep 0.1
     done
-    service=$(tail -n +"$((before + 1))" client.out | checkmount_pairs)
+    service=$(client_out | tail -n +"$((before + 1))" | checkmount_pairs)
   else
     service=$(win "$bin\\kelmpipe.exe" CMD:32776 | checkmount_pairs)
   fi
@@ -93,7 +93,7 @@ wait_attached() {
 wait_client() {
   local what=$1 count=$2 s=${3:-10} t0=$SECONDS
   for _ in $(seq $((s * 10))); do
-    [ "$(grep -cx -- "< $what" client.out)" -ge "$count" ] && {
+    [ "$(client_out | grep -cx -- "< $what")" -ge "$count" ] && {
       note "arrived after $((SECONDS - t0)) s"
       return 0
     }
@@ -102,21 +102,24 @@ wait_client() {
   echo "!!! no '$what' from the service" >&2
   exit 1
 }
+client_out() { tr -d '\r' <client.raw; }
 show_client() {  # the client's lines since the last call
   sleep 0.3
-  tail -n +"$((shown + 1))" client.out | sed 's/^/    client /'
-  shown=$(wc -l < client.out)
+  # CHECKMOUNT exchanges are shown decoded by agree.
+  client_out | tail -n +"$((shown + 1))" | grep -v -e '^> CMD:32776$' -e '^< CMD:[0-9]*:9$' |
+    sed 's/^/    client /' || true
+  shown=$(client_out | wc -l)
 }
 start_client() {
-  rm -f client.in client.out
+  rm -f client.in client.raw
   mkfifo client.in
   exec 3<>client.in
-  "$WINE" "$bin\\kelmpipe.exe" --stdin <client.in >client.raw 2>/dev/null &
+  : >client.raw
+  # The client must not hold the writing end itself, or it never sees the end.
+  "$WINE" "$bin\\kelmpipe.exe" --stdin <client.in >>client.raw 2>/dev/null 3>&- &
   client=$!
-  # Strip CR as the client writes.
-  (tail -f client.raw --pid=$client | tr -d '\r' >client.out) &
   shown=0
-  for _ in $(seq 50); do grep -q connected client.out 2>/dev/null && break; sleep 0.1; done
+  for _ in $(seq 50); do client_out | grep -q connected && break; sleep 0.1; done
   show_client
 }
 stop_client() {
@@ -224,6 +227,18 @@ wait_attached 0 3
 agree
 win "$sim" receiver plug
 win "$sim" key none
+sleep 1.5
+
+say "The disk driver refuses the image (kelmsim fail open-file): the attach is undone"
+win "$sim" fail open-file
+win "$sim" key 1234
+sleep 2.5
+agree
+note "no letter, link or DOS device definition is left behind; the log says why:"
+iconv -f gbk -t utf-8 -c "$WINEPREFIX/drive_c/kelmlog.txt" | tr -d '\r' | grep -a 'IOCTL_FILE_DISK_OPEN_FILE' |
+  tail -n 1 | sed 's/^/    /'
+win "$sim" fail none
+win "$sim" key none
 
 say "A software installation: INSTALLTYPE SOFTWARE, the service restarted"
 win sc stop KelmSvr >/dev/null
@@ -232,8 +247,9 @@ win reg add 'HKLM\SOFTWARE\kelm' /v INSTALLTYPE /d SOFTWARE /f >/dev/null
 win sc start KelmSvr >/dev/null
 for _ in $(seq 50); do win sc query KelmSvr | grep -q RUNNING && break; sleep 0.1; done
 start_client
-note "user 1234 logs in (SETUSER 34816 with the UserId)"
+note "user 1234 logs in (SETUSER 34816 with the UserId); the next once-a-second step mounts"
 echo "CMD:34816:1234" >&3
+show_client
 wait_attached 2
 agree
 note "another user cannot log in meanwhile"
@@ -244,9 +260,12 @@ show_client
 agree
 note "log-out (SETUSER 0)"
 echo "CMD:34816:0" >&3
+show_client
 wait_attached 0
 agree
+note "and in again"
 echo "CMD:34816:1234" >&3
+show_client
 wait_attached 2
 agree
 
@@ -258,6 +277,7 @@ echo "    kelmsim status: slot:letter$agree_after_stop"
 [ "$agree_after_stop" = " -" ] || { echo "!!! something is still attached" >&2; exit 1; }
 
 say "The service log c:\\kelmlog.txt (last entries; GBK texts shown as UTF-8)"
+note "under Wine the volume dismount request always reports failure, so each dismount logs DismountVolume ERROR and goes on"
 grep -av 'CMD:3277[46]' "$WINEPREFIX/drive_c/kelmlog.txt" | iconv -f gbk -t utf-8 -c | tr -d '\r' |
   grep -v '^$' | tail -n 15 | sed 's/^/    /'
 
