@@ -377,7 +377,10 @@ TEST_P(ServiceMounts, AttachFailuresLeaveNothingBehind) {
     pipe_.Tell("CMD:32769");  // RELOAD: the key is taken up again at the next step
     Sleep(2500);
     EXPECT_EQ(pipe_.Letters(), "----") << c.inject;
-    EXPECT_EQ(Attached(), std::vector<std::string>{}) << c.inject;
+    // A stopped driver has nothing attached and cannot be asked.
+    if (std::strcmp(c.inject, "disk stop") != 0) {
+      EXPECT_EQ(Attached(), std::vector<std::string>{}) << c.inject;
+    }
     EXPECT_EQ(VirtualDiskLetters(), "") << c.inject;
     if (Xp()) {
       // On disk the message's line feed is CR LF.
