@@ -312,6 +312,19 @@ TEST_P(ServiceMounts, KeyLostTellsTheConnectedClient) {
   ASSERT_TRUE(WaitLetters("01--"));
 }
 
+TEST_P(ServiceMounts, AnotherKeyCountsAsTheFirstOnesLoss) {
+  Sim("key 1234");
+  ASSERT_TRUE(WaitLetters("01--"));
+  Sim("key 5678");
+  EXPECT_EQ(pipe_.Read(6000), "CMD:1234:1\r");
+  EXPECT_EQ(pipe_.Letters(), Expect("01--"));  // still the first user's disks
+  pipe_.Tell("CMD:32772");
+  // The second key is taken up at the next reading.
+  ASSERT_TRUE(WaitFor([] { return Attached().size() == 1; }));
+  EXPECT_EQ(Attached()[0], AttachedLine(0, first_, false, 35, "kelm_u2_0.img"));
+  EXPECT_EQ(pipe_.Ask("CMD:32775"), "CMD:5678:8\r");
+}
+
 TEST_P(ServiceMounts, WithoutClientALossDismountsAtOnce) {
   pipe_.Close();
   Sim("key 1234");
