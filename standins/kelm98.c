@@ -8,6 +8,7 @@
 #include <ntddk.h>
 
 #include "standin_cipher.h"
+#include "standin_dev.h"
 #include "standin_image.h"
 #include "standin_protocol.h"
 #include "standin_reg.h"
@@ -297,24 +298,14 @@ static NTSTATUS Dispatch(PDEVICE_OBJECT dev, PIRP irp) {
     default:
       st = STATUS_INVALID_DEVICE_REQUEST;
   }
-  irp->IoStatus.Status = st;
-  IoCompleteRequest(irp, IO_NO_INCREMENT);
-  return st;
+  return StandinComplete(irp, st);
 }
 
 static void Unload(PDRIVER_OBJECT drv) {
-  UNICODE_STRING link;
   int i;
   (void)drv;
-  for (i = 0; i < KELM_SLOTS; ++i) {
-    ReleaseSlot(&g_slots[i]);
-    if (g_disks[i]) IoDeleteDevice(g_disks[i]);
-    g_disks[i] = NULL;
-  }
-  RtlInitUnicodeString(&link, L"\\DosDevices\\kelm");
-  IoDeleteSymbolicLink(&link);
-  if (g_control) IoDeleteDevice(g_control);
-  g_control = NULL;
+  for (i = 0; i < KELM_SLOTS; ++i) ReleaseSlot(&g_slots[i]);
+  StandinDeleteDevices(g_disks, KELM_SLOTS, L"\\DosDevices\\kelm", &g_control);
   StandinFreeParamsPath(&g_params);
 }
 

@@ -14,6 +14,7 @@
    waits for a particular one. A slot with an image keeps its device. */
 #include <ntddk.h>
 
+#include "standin_dev.h"
 #include "standin_image.h"
 #include "standin_protocol.h"
 #include "standin_reg.h"
@@ -314,24 +315,14 @@ static NTSTATUS Dispatch(PDEVICE_OBJECT dev, PIRP irp) {
       st = STATUS_INVALID_DEVICE_REQUEST;
   }
   SyncDisks(dev);
-  irp->IoStatus.Status = st;
-  IoCompleteRequest(irp, IO_NO_INCREMENT);
-  return st;
+  return StandinComplete(irp, st);
 }
 
 static void Unload(PDRIVER_OBJECT drv) {
-  UNICODE_STRING link;
   int i;
   (void)drv;
-  for (i = 0; i < KELM_SLOTS; ++i) {
-    ReleaseSlot(&g_slots[i]);
-    if (g_disks[i]) IoDeleteDevice(g_disks[i]);
-    g_disks[i] = NULL;
-  }
-  RtlInitUnicodeString(&link, L"\\DosDevices\\kelmgui");
-  IoDeleteSymbolicLink(&link);
-  if (g_control) IoDeleteDevice(g_control);
-  g_control = NULL;
+  for (i = 0; i < KELM_SLOTS; ++i) ReleaseSlot(&g_slots[i]);
+  StandinDeleteDevices(g_disks, KELM_SLOTS, L"\\DosDevices\\kelmgui", &g_control);
   if (g_dir) ZwClose(g_dir);
   g_dir = NULL;
   StandinFreeParamsPath(&g_params);

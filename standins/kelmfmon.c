@@ -4,6 +4,7 @@
    for, and answers a private query with them. */
 #include <ntddk.h>
 
+#include "standin_dev.h"
 #include "standin_protocol.h"
 
 static FAST_MUTEX g_lock;
@@ -94,20 +95,13 @@ static NTSTATUS Dispatch(PDEVICE_OBJECT dev, PIRP irp) {
     default:
       st = STATUS_INVALID_DEVICE_REQUEST;
   }
-  irp->IoStatus.Status = st;
-  IoCompleteRequest(irp, IO_NO_INCREMENT);
-  return st;
+  return StandinComplete(irp, st);
 }
 
 static void Unload(PDRIVER_OBJECT drv) {
-  UNICODE_STRING link;
   (void)drv;
-  RtlInitUnicodeString(&link, L"\\DosDevices\\keskmon");
-  IoDeleteSymbolicLink(&link);
-  RtlInitUnicodeString(&link, L"\\DosDevices\\kelmmon.vxd");
-  IoDeleteSymbolicLink(&link);
-  if (g_device) IoDeleteDevice(g_device);
-  g_device = NULL;
+  StandinDeleteLink(L"\\DosDevices\\keskmon");
+  StandinDeleteDevices(NULL, 0, L"\\DosDevices\\kelmmon.vxd", &g_device);
 }
 
 NTSTATUS DriverEntry(PDRIVER_OBJECT drv, PUNICODE_STRING registryPath) {

@@ -6,6 +6,7 @@
    (nonzero: fail the reading). */
 #include <ntddk.h>
 
+#include "standin_dev.h"
 #include "standin_protocol.h"
 #include "standin_reg.h"
 
@@ -21,10 +22,8 @@ typedef struct {
 static UNICODE_STRING g_params;
 
 static NTSTATUS Complete(PIRP irp, NTSTATUS st, ULONG_PTR info) {
-  irp->IoStatus.Status = st;
   irp->IoStatus.Information = info;
-  IoCompleteRequest(irp, IO_NO_INCREMENT);
-  return st;
+  return StandinComplete(irp, st);
 }
 
 static NTSTATUS Forward(RXEXT* ext, PIRP irp) {
