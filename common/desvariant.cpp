@@ -8,6 +8,8 @@
 #include <array>
 #include <cstring>
 
+#include "common/byteorder.h"
+
 namespace kelm {
 namespace {
 
@@ -103,22 +105,11 @@ inline void PermOp(u32& a, u32& b, unsigned n, u32 m) {
   a ^= t << n;
 }
 
-inline u32 Load32(const std::uint8_t* p) {
-  return u32{p[0]} | u32{p[1]} << 8 | u32{p[2]} << 16 | u32{p[3]} << 24;
-}
-
-inline void Store32(u32 v, std::uint8_t* p) {
-  p[0] = static_cast<std::uint8_t>(v);
-  p[1] = static_cast<std::uint8_t>(v >> 8);
-  p[2] = static_cast<std::uint8_t>(v >> 16);
-  p[3] = static_cast<std::uint8_t>(v >> 24);
-}
-
 template <bool Left>
 void Schedule(const std::uint8_t key[8], DesSchedule& ks) {
   static constexpr bool kTwo[16] = {0, 0, 1, 1, 1, 1, 1, 1, 0, 1, 1, 1, 1, 1, 1, 0};
-  u32 c = Load32(key);
-  u32 d = Load32(key + 4);
+  u32 c = LoadLe32(key);
+  u32 d = LoadLe32(key + 4);
   u32 t;
   // PC1.
   PermOp(d, c, 4, 0x0f0f0f0fu);
@@ -172,8 +163,8 @@ inline void Round(u32& l, u32 r, const u32* s) {
 
 template <bool Left>
 inline void Block(const DesSchedule& ks, std::uint8_t* block, bool encrypt) {
-  u32 r = Load32(block);
-  u32 l = Load32(block + 4);
+  u32 r = LoadLe32(block);
+  u32 l = LoadLe32(block + 4);
   // IP.
   PermOp(l, r, 4, 0x0f0f0f0fu);
   PermOp(r, l, 16, 0x0000ffffu);
@@ -204,8 +195,8 @@ inline void Block(const DesSchedule& ks, std::uint8_t* block, bool encrypt) {
   PermOp(r, l, 2, 0x33333333u);
   PermOp(l, r, 16, 0x0000ffffu);
   PermOp(r, l, 4, 0x0f0f0f0fu);
-  Store32(l, block);
-  Store32(r, block + 4);
+  StoreLe32(block, l);
+  StoreLe32(block + 4, r);
 }
 
 constexpr std::uint8_t kRefused[16][8] = {

@@ -5,6 +5,8 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include "common/byteorder.h"
+
 namespace kelm::dev {
 
 // OpenFileInfo: a 32-byte header whose FileName starts at offset 26.
@@ -18,11 +20,6 @@ inline constexpr size_t kOpenFileInfoLengthOffset = 24;
 // The Windows 98 driver's user and slot records.
 inline constexpr size_t kWin98RecordSize = 100;
 inline constexpr size_t kWin98UserTextOffset = 10;
-
-inline uint32_t LoadLe32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-         static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
-}
 
 // What a driver takes from an OpenFileInfo record. fileName points into the
 // record; it is not zero-terminated within fileNameLength bytes.
@@ -42,7 +39,7 @@ struct OpenFileInfoFields {
 inline bool ParseOpenFileInfo(const uint8_t* data, size_t len, OpenFileInfoFields& out) {
   if (data == nullptr || len < kOpenFileInfoNameOffset) return false;
   const uint16_t nameLen =
-      static_cast<uint16_t>(data[kOpenFileInfoLengthOffset] | data[kOpenFileInfoLengthOffset + 1] << 8);
+      static_cast<uint16_t>(LoadLe16(data + kOpenFileInfoLengthOffset));
   if (len - kOpenFileInfoNameOffset < nameLen) return false;
   const uint8_t* name = data + kOpenFileInfoNameOffset;
   for (size_t i = 0; i < nameLen; ++i)

@@ -4,6 +4,8 @@
 #include <memory>
 #include <new>
 
+#include "common/byteorder.h"
+
 namespace kelm {
 
 const SectorsPerClusterRow SectorsPerClusterTable[7] = {
@@ -49,18 +51,6 @@ bool ComputeGeometry(std::uint32_t sizeMb, FatGeometry& g) {
 
 namespace {
 
-void Put16(std::uint8_t* p, std::uint32_t v) {
-  p[0] = static_cast<std::uint8_t>(v);
-  p[1] = static_cast<std::uint8_t>(v >> 8);
-}
-void Put32(std::uint8_t* p, std::uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<std::uint8_t>(v >> (8 * i));
-}
-std::uint32_t Get16(const std::uint8_t* p) { return p[0] | (static_cast<std::uint32_t>(p[1]) << 8); }
-std::uint32_t Get32(const std::uint8_t* p) {
-  return p[0] | (static_cast<std::uint32_t>(p[1]) << 8) | (static_cast<std::uint32_t>(p[2]) << 16) |
-         (static_cast<std::uint32_t>(p[3]) << 24);
-}
 void PutText(std::uint8_t* p, const char* text) { std::memcpy(p, text, std::strlen(text)); }
 
 }  // namespace
@@ -72,45 +62,45 @@ void BuildBootSector(const FatGeometry& g, std::uint32_t serial, std::uint8_t ou
   out[1] = fat32 ? 0x5A : 0x3C;
   out[2] = 0x90;
   PutText(out + 0x03, "MSWIN4.1");
-  Put16(out + 0x0B, kSectorSize);
+  StoreLe16(out + 0x0B, kSectorSize);
   out[0x0D] = static_cast<std::uint8_t>(g.sectorsPerCluster);
-  Put16(out + 0x0E, g.reservedSectors);
+  StoreLe16(out + 0x0E, g.reservedSectors);
   out[0x10] = 2;
-  Put16(out + 0x11, fat32 ? 0 : 512);
+  StoreLe16(out + 0x11, fat32 ? 0 : 512);
   out[0x15] = 0xF8;
-  Put16(out + 0x16, fat32 ? 0 : g.fatSize);
-  Put16(out + 0x18, 63);
-  Put16(out + 0x1A, 255);
-  Put32(out + 0x20, g.totSec);
+  StoreLe16(out + 0x16, fat32 ? 0 : g.fatSize);
+  StoreLe16(out + 0x18, 63);
+  StoreLe16(out + 0x1A, 255);
+  StoreLe32(out + 0x20, g.totSec);
   std::uint8_t* ext = out + 0x24;
   if (fat32) {
-    Put32(out + 0x24, g.fatSize);
-    Put32(out + 0x2C, 2);
-    Put16(out + 0x30, 1);
-    Put16(out + 0x32, 6);
+    StoreLe32(out + 0x24, g.fatSize);
+    StoreLe32(out + 0x2C, 2);
+    StoreLe16(out + 0x30, 1);
+    StoreLe16(out + 0x32, 6);
     ext = out + 0x40;
   }
   ext[0] = 0x80;                 // drive number
   ext[2] = 0x29;                 // boot signature
-  Put32(ext + 3, serial);
+  StoreLe32(ext + 3, serial);
   PutText(ext + 7, "NO NAME    ");
   PutText(ext + 18, fat32 ? "FAT32   " : "FAT16   ");
   static const std::uint8_t kPart16[8] = {0x80, 0x00, 0x01, 0x00, 0x06, 0xFF, 0x3F, 0xFF};
   static const std::uint8_t kPart32[8] = {0x80, 0x00, 0x01, 0x00, 0x0B, 0xFE, 0x3F, 0xFF};
   std::memcpy(out + 0x1BE, fat32 ? kPart32 : kPart16, 8);
-  Put32(out + 0x1C6, 1);
-  Put32(out + 0x1CA, g.totSec);
+  StoreLe32(out + 0x1C6, 1);
+  StoreLe32(out + 0x1CA, g.totSec);
   out[0x1FE] = 0x55;
   out[0x1FF] = 0xAA;
 }
 
 void BuildFsInfoSector(const FatGeometry& g, std::uint8_t out[512]) {
   std::memset(out, 0, 512);
-  Put32(out + 0x000, 0x41615252u);
-  Put32(out + 0x1E4, 0x61417272u);
+  StoreLe32(out + 0x000, 0x41615252u);
+  StoreLe32(out + 0x1E4, 0x61417272u);
   // Cluster 2 already holds the root directory.
-  Put32(out + 0x1E8, g.clusterCount - 1u);
-  Put32(out + 0x1EC, 2);
+  StoreLe32(out + 0x1E8, g.clusterCount - 1u);
+  StoreLe32(out + 0x1EC, 2);
   out[0x1FE] = 0x55;
   out[0x1FF] = 0xAA;
 }
@@ -118,11 +108,11 @@ void BuildFsInfoSector(const FatGeometry& g, std::uint8_t out[512]) {
 void BuildFirstFatSector(int fatType, std::uint8_t out[512]) {
   std::memset(out, 0, 512);
   if (fatType == 32) {
-    Put32(out + 0, 0x0FFFFFF8u);
-    Put32(out + 4, 0x0FFFFFFFu);
-    Put32(out + 8, 0x0FFFFFF8u);
+    StoreLe32(out + 0, 0x0FFFFFF8u);
+    StoreLe32(out + 4, 0x0FFFFFFFu);
+    StoreLe32(out + 8, 0x0FFFFFF8u);
   } else {
-    Put32(out + 0, 0xFFFFFFF8u);
+    StoreLe32(out + 0, 0xFFFFFFF8u);
   }
 }
 
@@ -149,24 +139,24 @@ bool ParseBootSector(const std::uint8_t s[512], FatGeometry& g, std::uint32_t& s
   g = FatGeometry{};
   serial = 0;
   if (!LooksLikeBootSector(s) || s[0x1FE] != 0x55 || s[0x1FF] != 0xAA) return false;
-  if (Get16(s + 0x0B) != kSectorSize || s[0x10] == 0) return false;
+  if (LoadLe16(s + 0x0B) != kSectorSize || s[0x10] == 0) return false;
   const std::uint32_t spc = s[0x0D];
   if (spc == 0 || (spc & (spc - 1)) != 0) return false;
-  const std::uint32_t rootEntries = Get16(s + 0x11);
-  const std::uint32_t fatSz16 = Get16(s + 0x16);
-  std::uint32_t totSec = Get16(s + 0x13);
-  if (totSec == 0) totSec = Get32(s + 0x20);
+  const std::uint32_t rootEntries = LoadLe16(s + 0x11);
+  const std::uint32_t fatSz16 = LoadLe16(s + 0x16);
+  std::uint32_t totSec = LoadLe16(s + 0x13);
+  if (totSec == 0) totSec = LoadLe32(s + 0x20);
   const std::uint32_t fats = s[0x10];
   g.sectorsPerCluster = spc;
-  g.reservedSectors = Get16(s + 0x0E);
+  g.reservedSectors = LoadLe16(s + 0x0E);
   g.rootDirSectors = (rootEntries * 32u + 511u) / 512u;
   g.totSec = totSec;
   if (fatSz16 != 0) {
     g.fatSize = fatSz16;
-    serial = Get32(s + 0x27);
+    serial = LoadLe32(s + 0x27);
   } else {
-    g.fatSize = Get32(s + 0x24);
-    serial = Get32(s + 0x43);
+    g.fatSize = LoadLe32(s + 0x24);
+    serial = LoadLe32(s + 0x43);
   }
   const std::uint64_t meta =
       static_cast<std::uint64_t>(g.reservedSectors) + fats * static_cast<std::uint64_t>(g.fatSize) +

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <string>
 
+#include "common/byteorder.h"
 #include "common/win32/handles.h"
 #include "common/win32/platform.h"
 #include "standin_protocol.h"
@@ -441,8 +442,7 @@ int Status() {
   char user[KELM_MON_USER_MAX + 1] = {};
   std::memcpy(user, m + 8, KELM_MON_USER_MAX);
   Printable(user);
-  const unsigned long reloads = static_cast<unsigned long>(m[4]) | static_cast<unsigned long>(m[5]) << 8 |
-                                static_cast<unsigned long>(m[6]) << 16 | static_cast<unsigned long>(m[7]) << 24;
+  const unsigned long reloads = kelm::LoadLe32(m + 4);
   std::printf("monitor %s %s %lu\n", m[0] ? user : "-", m[1] == 1 ? "yes" : m[1] == 2 ? "no" : "-", reloads);
   std::printf("receiver %s %lu\n", present ? "present" : "absent", static_cast<unsigned long>(code));
   std::fflush(stdout);

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "common/byteorder.h"
 #include "common/textutil.h"
 #include "common/win32/handles.h"
 
@@ -55,7 +56,7 @@ LONG QueryNumber(HKEY key, const char* name, std::uint32_t& value) {
   BYTE b[4] = {};
   DWORD len = 0;
   const LONG err = QueryRaw(key, name, b, sizeof b, len);
-  value = err == ERROR_SUCCESS ? (b[0] | b[1] << 8 | b[2] << 16 | static_cast<std::uint32_t>(b[3]) << 24) : 0;
+  value = err == ERROR_SUCCESS ? LoadLe32(b) : 0;
   return err;
 }
 
@@ -91,8 +92,8 @@ LONG SetText(const char* userId, const char* name, const char* text) {
 }
 
 LONG SetNumber(const char* userId, const char* name, std::uint32_t value) {
-  const BYTE b[4] = {static_cast<BYTE>(value), static_cast<BYTE>(value >> 8), static_cast<BYTE>(value >> 16),
-                     static_cast<BYTE>(value >> 24)};
+  BYTE b[4];
+  StoreLe32(b, value);
   return SetRaw(userId, name, REG_DWORD, b, sizeof b);
 }
 

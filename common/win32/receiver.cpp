@@ -100,7 +100,7 @@ bool ReadReceiverKey(UniqueHandle& receiver, std::uint32_t& key) {
     key = dev::kKeyNone;
     return false;
   }
-  key = dev::LoadLe32(out);
+  key = LoadLe32(out);
   return true;
 }
 

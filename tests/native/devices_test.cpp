@@ -10,7 +10,7 @@ using namespace kelm::dev;
 
 namespace {
 
-std::uint32_t Le32(const std::uint8_t* p) { return LoadLe32(p); }
+std::uint32_t Le32(const std::uint8_t* p) { return kelm::LoadLe32(p); }
 
 }  // namespace
 
