@@ -1,6 +1,5 @@
 // The service state shared by the pipe thread and the service thread, and
 // the Win32 side of the operations the commands and the key watch call.
-#include <atomic>
 #include <cstdio>
 
 #include "common/devices.h"
@@ -71,24 +70,6 @@ class Win32MountEnvironment final : public MountEnvironment {
   win::UniqueHandle volume_;
 };
 
-// The file-monitor warning must not hold up the service thread (and the
-// command lock with it) until somebody answers it, so it gets a thread of
-// its own; one box at a time.
-std::atomic<bool> g_monitorBoxShown{false};
-
-DWORD WINAPI MonitorBoxThread(LPVOID) {
-  MessageBoxA(nullptr, dev::kMonitorOpenFailText, dev::kMonitorOpenFailCaption,
-              MB_OK | MB_ICONWARNING | MB_SETFOREGROUND);
-  g_monitorBoxShown = false;
-  return 0;
-}
-
-void ShowMonitorFailure() {
-  if (g_monitorBoxShown.exchange(true)) return;
-  win::UniqueHandle thread(CreateThread(nullptr, 0, MonitorBoxThread, nullptr, 0, nullptr));
-  if (!thread) g_monitorBoxShown = false;
-}
-
 class ServiceOps final : public ServiceOperations {
  public:
   explicit ServiceOps(ServiceState& s) : s_(s) {}
@@ -97,17 +78,10 @@ class ServiceOps final : public ServiceOperations {
   int LoadUserConfig(std::uint32_t key) override { return svc::LoadUserConfig(s_, env_, key); }
   void ClearUserConfig() override { svc::ClearUserConfig(s_); }
   void SetMonitorUser(std::uint32_t user) override {
-    char text[16];
-    const int len = std::snprintf(text, sizeof text, "%lu", static_cast<unsigned long>(user));
-    win::UniqueHandle monitor = win::OpenFileMonitor(win::MonitorDevice::Nt, false);
-    if (monitor) {
-      win::SendRequest(monitor.get(), dev::kIoctlMonitorSetUser, text, static_cast<DWORD>(len));
-      win::SendRequest(monitor.get(), dev::kIoctlMonitorApply);
-    } else {
-      ShowMonitorFailure();
-    }
+    // The command lock is held here: the warning must not wait for an answer.
+    win::SendMonitorUser(win::MonitorDevice::Nt, user, win::MonitorFailureBox::NoWait);
     // The shell extension reads the current user from here.
-    WriteProfileStringA("kelmkey", "keyid", text);
+    WriteProfileStringA("kelmkey", "keyid", dev::FormatDecimal(user).text);
   }
   int AutoMountAll(std::uint32_t key) override { return svc::AutoMountAll(s_, env_, key); }
   void MountSlot(unsigned slot) override { svc::MountSlot(s_, env_, slot); }

@@ -1,5 +1,6 @@
 #include "common/win32/filemon.h"
 
+#include <atomic>
 #include <cstdio>
 
 #include "common/devices.h"
@@ -7,7 +8,29 @@
 
 namespace kelm::win {
 
-UniqueHandle OpenFileMonitor(MonitorDevice which, bool showFailureBox) {
+namespace {
+
+void ShowFailureBox() {
+  MessageBoxA(nullptr, dev::kMonitorOpenFailText, dev::kMonitorOpenFailCaption, MB_OK | MB_ICONWARNING);
+}
+
+std::atomic<bool> g_boxShown{false};
+
+DWORD WINAPI FailureBoxThread(LPVOID) {
+  ShowFailureBox();
+  g_boxShown = false;
+  return 0;
+}
+
+void ShowFailureBoxNoWait() {
+  if (g_boxShown.exchange(true)) return;
+  UniqueHandle thread(CreateThread(nullptr, 0, FailureBoxThread, nullptr, 0, nullptr));
+  if (!thread) g_boxShown = false;
+}
+
+}  // namespace
+
+UniqueHandle OpenFileMonitor(MonitorDevice which, MonitorFailureBox box) {
   if (which == MonitorDevice::Win98)
     return UniqueHandle(CreateFileA(dev::kWin98MonitorDevice, 0, 0, nullptr, OPEN_EXISTING,
                                     FILE_FLAG_DELETE_ON_CLOSE, nullptr));
@@ -15,16 +38,19 @@ UniqueHandle OpenFileMonitor(MonitorDevice which, bool showFailureBox) {
   std::snprintf(name, sizeof name, dev::kMonitorDeviceFormat, dev::kMonitorDeviceName);
   UniqueHandle h(CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                              FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!h && showFailureBox) {
+  if (!h && box != MonitorFailureBox::None) {
     const DWORD err = GetLastError();
-    MessageBoxA(nullptr, dev::kMonitorOpenFailText, dev::kMonitorOpenFailCaption, MB_OK | MB_ICONWARNING);
+    if (box == MonitorFailureBox::Modal)
+      ShowFailureBox();
+    else
+      ShowFailureBoxNoWait();
     SetLastError(err);
   }
   return h;
 }
 
-bool SendMonitorUser(MonitorDevice which, std::uint32_t userId, bool showFailureBox) {
-  UniqueHandle h = OpenFileMonitor(which, showFailureBox);
+bool SendMonitorUser(MonitorDevice which, std::uint32_t userId, MonitorFailureBox box) {
+  UniqueHandle h = OpenFileMonitor(which, box);
   if (!h) return false;
   const dev::DecimalText text = dev::FormatDecimal(userId);
   const bool set = SendRequest(h.get(), dev::kIoctlMonitorSetUser, text.text, text.length);
@@ -32,8 +58,8 @@ bool SendMonitorUser(MonitorDevice which, std::uint32_t userId, bool showFailure
   return set && applied;
 }
 
-bool SendMonitorConfiguring(MonitorDevice which, bool configuring, bool showFailureBox) {
-  UniqueHandle h = OpenFileMonitor(which, showFailureBox);
+bool SendMonitorConfiguring(MonitorDevice which, bool configuring, MonitorFailureBox box) {
+  UniqueHandle h = OpenFileMonitor(which, box);
   if (!h) return false;
   const auto text = dev::MonitorConfiguringText(configuring);
   bool ok = SendRequest(h.get(), dev::kIoctlMonitorConfiguring, text.data(), static_cast<DWORD>(text.size()));
@@ -41,8 +67,8 @@ bool SendMonitorConfiguring(MonitorDevice which, bool configuring, bool showFail
   return ok;
 }
 
-bool SendMonitorApply(MonitorDevice which, bool showFailureBox) {
-  UniqueHandle h = OpenFileMonitor(which, showFailureBox);
+bool SendMonitorApply(MonitorDevice which, MonitorFailureBox box) {
+  UniqueHandle h = OpenFileMonitor(which, box);
   return h && SendRequest(h.get(), dev::kIoctlMonitorApply);
 }
 

@@ -14,21 +14,26 @@ enum class MonitorDevice {
   Win98,   // Windows 98: "\\.\kelmmon.vxd"
 };
 
-// Opens the driver. When the Windows 2000/XP device cannot be opened and
-// showFailureBox is set, shows "Open the file system service fail. ..."
-// (caption "Information", warning icon) before returning an empty owner.
-UniqueHandle OpenFileMonitor(MonitorDevice which, bool showFailureBox);
+// What happens when the Windows 2000/XP device cannot be opened: nothing,
+// the warning "Open the file system service fail. ..." (caption
+// "Information", warning icon) shown before returning, or the same warning
+// left on screen by a thread of its own while the caller goes on (one at a
+// time): a service thread must not wait for somebody to answer it.
+enum class MonitorFailureBox { None, Modal, NoWait };
+
+// Opens the driver; an empty owner on failure, after the failure box.
+UniqueHandle OpenFileMonitor(MonitorDevice which, MonitorFailureBox box);
 
 // Tells the driver whose protection list applies (decimal UserId, "0" for
 // none, without terminator) and applies it. False when the device cannot be
 // opened or a request fails.
-bool SendMonitorUser(MonitorDevice which, std::uint32_t userId, bool showFailureBox);
+bool SendMonitorUser(MonitorDevice which, std::uint32_t userId, MonitorFailureBox box);
 
 // "yes" before the configuration dialog opens, "no" after it closes; "no"
 // is followed by the apply request.
-bool SendMonitorConfiguring(MonitorDevice which, bool configuring, bool showFailureBox);
+bool SendMonitorConfiguring(MonitorDevice which, bool configuring, MonitorFailureBox box);
 
 // The reload of the protection lists: the apply request alone.
-bool SendMonitorApply(MonitorDevice which, bool showFailureBox);
+bool SendMonitorApply(MonitorDevice which, MonitorFailureBox box);
 
 }  // namespace kelm::win

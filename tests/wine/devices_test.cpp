@@ -79,11 +79,11 @@ TEST(DevicesEdge, ReceiverReadFailureClosesHandle) {
 
 TEST(DevicesEdge, FileMonitorAbsent) {
   for (auto which : {win::MonitorDevice::Nt, win::MonitorDevice::Win98}) {
-    EXPECT_FALSE(win::OpenFileMonitor(which, false));
-    EXPECT_FALSE(win::SendMonitorUser(which, 1234, false));
-    EXPECT_FALSE(win::SendMonitorConfiguring(which, true, false));
-    EXPECT_FALSE(win::SendMonitorConfiguring(which, false, false));
-    EXPECT_FALSE(win::SendMonitorApply(which, false));
+    EXPECT_FALSE(win::OpenFileMonitor(which, win::MonitorFailureBox::None));
+    EXPECT_FALSE(win::SendMonitorUser(which, 1234, win::MonitorFailureBox::None));
+    EXPECT_FALSE(win::SendMonitorConfiguring(which, true, win::MonitorFailureBox::None));
+    EXPECT_FALSE(win::SendMonitorConfiguring(which, false, win::MonitorFailureBox::None));
+    EXPECT_FALSE(win::SendMonitorApply(which, win::MonitorFailureBox::None));
   }
 }
 
@@ -106,8 +106,8 @@ TEST(DevicesEdge, FileMonitorFailureBoxOnNtOnly) {
       Sleep(10);
     }
   });
-  EXPECT_FALSE(win::OpenFileMonitor(win::MonitorDevice::Nt, true));
-  EXPECT_FALSE(win::OpenFileMonitor(win::MonitorDevice::Win98, true));
+  EXPECT_FALSE(win::OpenFileMonitor(win::MonitorDevice::Nt, win::MonitorFailureBox::Modal));
+  EXPECT_FALSE(win::OpenFileMonitor(win::MonitorDevice::Win98, win::MonitorFailureBox::Modal));
   stop = true;
   watcher.join();
   EXPECT_EQ(boxes.load(), 1);
