@@ -82,8 +82,8 @@ void RfKeyStep(ServiceState& s, ServiceOperations& ops) {
   KeyWatchState& kw = s.kw;
   std::uint32_t reading = 0;
   if (!ops.ReadKeyCode(reading)) {
-    // A receiver that goes away ends the user's disks at once.
-    ops.CloseReceiverHandle();
+    // A receiver that goes away ends the user's disks at once. (A failed
+    // reading has already closed its handle.)
     if (IsUserKey(kw.currentKey)) {
       DropDisks(s, ops);
       kw.watching = true;

@@ -1,8 +1,5 @@
 #include "service/logic/mount.h"
 
-#include <cstdio>
-#include <cstring>
-
 #include "common/textutil.h"
 #include "service/logic/dispatch.h"
 #include "service/logic/svclog.h"
@@ -121,7 +118,7 @@ void ClearUserConfig(ServiceState& s) {
 int LoadUserConfig(ServiceState& s, MountEnvironment& env, std::uint32_t key) {
   if (s.table.loadedUser[0] != '\0') return 0;
   ClearUserConfig(s);
-  std::snprintf(s.table.loadedUser, sizeof s.table.loadedUser, "%lu", static_cast<unsigned long>(key));
+  CopyBounded(s.table.loadedUser, sizeof s.table.loadedUser, dev::FormatDecimal(key).view());
   store::StoredUser user{};
   env.ReadUser(key, user);
   s.kw.delay = user.delay[0] == '\0' ? kDefaultUserDelay : ParseDecimal(user.delay);
@@ -135,9 +132,7 @@ void MountSlot(ServiceState& s, MountEnvironment& env, unsigned slot) {
 }
 
 int AutoMountAll(ServiceState& s, MountEnvironment& env, std::uint32_t key) {
-  char text[16];
-  std::snprintf(text, sizeof text, "%lu", static_cast<unsigned long>(key));
-  if (!EqualsNoCase(text, s.table.loadedUser)) return -1;
+  if (!EqualsNoCase(dev::FormatDecimal(key).view(), s.table.loadedUser)) return -1;
   for (unsigned n = 0; n < store::kSlotCount; ++n) {
     const store::StoredSlot& c = s.table.slots[n];
     if (IsYes(c.autoMount) && Eligible(c, env)) MountPrepared(s, env, n);
