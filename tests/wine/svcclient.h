@@ -6,6 +6,7 @@
 #include <string>
 
 #include "common/win32/handles.h"
+#include "common/win32/pipeclient.h"
 
 namespace kelm::test {
 
@@ -67,59 +68,28 @@ inline bool QueryState(SERVICE_STATUS& st) {
   return svc && QueryServiceStatus(svc.get(), &st);
 }
 
-// One client connection in message mode.
+// One client connection to the service pipe.
 class Client {
  public:
-  DWORD Open() {
-    HANDLE h = CreateFileA(kPipeName, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                           FILE_FLAG_OVERLAPPED, nullptr);
-    if (h == INVALID_HANDLE_VALUE) return GetLastError();
-    pipe_.reset(h);
-    DWORD mode = PIPE_READMODE_MESSAGE;
-    SetNamedPipeHandleState(h, &mode, nullptr, nullptr);
-    event_.reset(CreateEventA(nullptr, TRUE, FALSE, nullptr));
-    return 0;
-  }
+  DWORD Open() { return c_.Open(kPipeName); }
   // Retries while the one instance is busy or being remade.
-  bool OpenWithin(DWORD ms) {
-    for (DWORD t = 0; t < ms; t += 50) {
-      if (Open() == 0) return true;
-      Sleep(50);
-    }
-    return false;
-  }
-  void Close() { pipe_.reset(); }
-  bool Send(const std::string& text) {
-    OVERLAPPED ov{};
-    ov.hEvent = event_.get();
-    DWORD n = 0;
-    if (!WriteFile(pipe_.get(), text.data(), static_cast<DWORD>(text.size()), nullptr, &ov) &&
-        GetLastError() != ERROR_IO_PENDING)
-      return false;
-    return GetOverlappedResult(pipe_.get(), &ov, &n, TRUE) && n == text.size();
-  }
+  bool OpenWithin(DWORD ms) { return c_.Open(kPipeName, ms) == 0; }
+  void Close() { c_.Close(); }
+  bool Send(const std::string& text) { return c_.Write(text); }
   // One message within ms; "" when nothing came, "<broken>" when the
   // service closed the instance.
   std::string Read(DWORD ms = 2000) {
-    char buf[1000];
-    OVERLAPPED ov{};
-    ov.hEvent = event_.get();
-    DWORD n = 0;
-    if (!ReadFile(pipe_.get(), buf, sizeof buf, nullptr, &ov)) {
-      if (GetLastError() != ERROR_IO_PENDING) return "<broken>";
-      if (WaitForSingleObject(event_.get(), ms) != WAIT_OBJECT_0) {
-        CancelIo(pipe_.get());
-        GetOverlappedResult(pipe_.get(), &ov, &n, TRUE);
-        return n ? std::string(buf, n) : std::string();
-      }
+    std::string message;
+    switch (c_.Read(message, ms)) {
+      case kelm::win::PipeRead::Message: return message;
+      case kelm::win::PipeRead::Nothing: return "";
+      case kelm::win::PipeRead::Closed: break;
     }
-    if (!GetOverlappedResult(pipe_.get(), &ov, &n, FALSE) && n == 0) return "<broken>";
-    return std::string(buf, n);
+    return "<broken>";
   }
 
  private:
-  UniqueHandle pipe_;
-  UniqueHandle event_;
+  kelm::win::PipeConnection c_;
 };
 
 }  // namespace kelm::test

@@ -16,6 +16,7 @@
 
 #include "common/protocol.h"
 #include "common/win32/handles.h"
+#include "common/win32/pipeclient.h"
 
 namespace {
 
@@ -31,46 +32,10 @@ int ExpectedAnswers(const std::string& request) {
   return 0;
 }
 
-// One message within timeoutMs: 1 read, 0 nothing came, -1 broken.
-int ReadMessage(HANDLE pipe, HANDLE event, std::string& out, DWORD timeoutMs) {
-  char buf[kelm::kPipeBufferSize];
-  OVERLAPPED ov{};
-  ov.hEvent = event;
-  DWORD n = 0;
-  if (!ReadFile(pipe, buf, sizeof buf, nullptr, &ov)) {
-    if (GetLastError() != ERROR_IO_PENDING) return -1;
-    if (WaitForSingleObject(event, timeoutMs) != WAIT_OBJECT_0) {
-      CancelIo(pipe);
-      GetOverlappedResult(pipe, &ov, &n, TRUE);
-      if (n == 0) return 0;
-    }
-  }
-  if (!GetOverlappedResult(pipe, &ov, &n, FALSE) && n == 0) return -1;
-  out.assign(buf, n);
-  if (!out.empty() && out.back() == '\r') out.pop_back();
-  return 1;
-}
-
-bool WriteMessage(HANDLE pipe, HANDLE event, const std::string& text) {
-  OVERLAPPED ov{};
-  ov.hEvent = event;
-  DWORD n = 0;
-  if (!WriteFile(pipe, text.data(), static_cast<DWORD>(text.size()), nullptr, &ov) &&
-      GetLastError() != ERROR_IO_PENDING)
-    return false;
-  return GetOverlappedResult(pipe, &ov, &n, TRUE) && n == text.size();
-}
-
-HANDLE Connect(DWORD waitMs, DWORD& error) {
-  DWORD start = GetTickCount();
-  for (;;) {
-    HANDLE h = CreateFileA(kPipeName, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                           FILE_FLAG_OVERLAPPED, nullptr);
-    if (h != INVALID_HANDLE_VALUE) return h;
-    error = GetLastError();
-    if (GetTickCount() - start >= waitMs) return INVALID_HANDLE_VALUE;
-    Sleep(50);
-  }
+// The message without its final CR.
+std::string Text(std::string message) {
+  if (!message.empty() && message.back() == '\r') message.pop_back();
+  return message;
 }
 
 struct Listener {
@@ -97,9 +62,7 @@ DWORD WINAPI Listen(LPVOID arg) {
       return 0;
     }
     if (!GetOverlappedResult(l->pipe, &ov, &n, FALSE) && n == 0) break;
-    std::string message(buf, n);
-    if (!message.empty() && message.back() == '\r') message.pop_back();
-    std::printf("< %s\n", message.c_str());
+    std::printf("< %s\n", Text(std::string(buf, n)).c_str());
     std::fflush(stdout);
   }
   l->closed = true;
@@ -108,9 +71,10 @@ DWORD WINAPI Listen(LPVOID arg) {
   return 0;
 }
 
-int RunStdin(HANDLE pipe, HANDLE event) {
+// The listener reads with an event of its own while this thread writes.
+int RunStdin(kelm::win::PipeConnection& pipe) {
   kelm::win::UniqueHandle stop(CreateEventA(nullptr, TRUE, FALSE, nullptr));
-  Listener listener{pipe, stop.get()};
+  Listener listener{pipe.get(), stop.get()};
   kelm::win::UniqueHandle thread(CreateThread(nullptr, 0, Listen, &listener, 0, nullptr));
   if (!thread) return 1;
   char line[kelm::kPipeBufferSize];
@@ -120,7 +84,7 @@ int RunStdin(HANDLE pipe, HANDLE event) {
     if (request.empty() || request[0] == '#') continue;
     std::printf("> %s\n", request.c_str());
     std::fflush(stdout);
-    if (!WriteMessage(pipe, event, request + "\r")) {
+    if (!pipe.Write(request + "\r")) {
       std::printf("write failed (error %lu)\n", static_cast<unsigned long>(GetLastError()));
       return 4;
     }
@@ -155,9 +119,8 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: kelmpipe [--hold MS] [--wait MS] [--stdin] REQUEST...\n");
     return 1;
   }
-  DWORD error = 0;
-  kelm::win::UniqueHandle pipe(Connect(waitMs, error));
-  if (!pipe) {
+  kelm::win::PipeConnection pipe;
+  if (const DWORD error = pipe.Open(kPipeName, waitMs)) {
     if (error == ERROR_PIPE_BUSY) {
       std::printf("pipe busy\n");
       return 2;
@@ -165,36 +128,32 @@ int main(int argc, char** argv) {
     std::printf("no pipe (error %lu)\n", static_cast<unsigned long>(error));
     return 3;
   }
-  DWORD mode = PIPE_READMODE_MESSAGE;
-  SetNamedPipeHandleState(pipe.get(), &mode, nullptr, nullptr);
-  kelm::win::UniqueHandle event(CreateEventA(nullptr, TRUE, FALSE, nullptr));
   std::printf("connected\n");
   for (int i = first; i < argc; ++i) {
     std::string request = argv[i];
     std::printf("> %s\n", request.c_str());
     std::fflush(stdout);
-    if (!WriteMessage(pipe.get(), event.get(), request + "\r")) {
+    if (!pipe.Write(request + "\r")) {
       std::printf("write failed (error %lu)\n", static_cast<unsigned long>(GetLastError()));
       return 4;
     }
     int expected = ExpectedAnswers(request);
     for (int got = 0;; ++got) {
       std::string answer;
-      int r = ReadMessage(pipe.get(), event.get(), answer,
-                          got < expected ? kAnswerTimeoutMs : kQuietMs);
-      if (r < 0) {
+      const kelm::win::PipeRead r = pipe.Read(answer, got < expected ? kAnswerTimeoutMs : kQuietMs);
+      if (r == kelm::win::PipeRead::Closed) {
         std::printf("connection closed by the service\n");
         return 4;
       }
-      if (r == 0) {
+      if (r == kelm::win::PipeRead::Nothing) {
         if (got == 0) std::printf("  (no answer)\n");
         break;
       }
-      std::printf("< %s\n", answer.c_str());
+      std::printf("< %s\n", Text(answer).c_str());
       std::fflush(stdout);
     }
   }
-  if (fromStdin) return RunStdin(pipe.get(), event.get());
+  if (fromStdin) return RunStdin(pipe);
   if (holdMs) {
     std::printf("holding the connection %lu ms\n", static_cast<unsigned long>(holdMs));
     std::fflush(stdout);

@@ -33,7 +33,7 @@
 #include <vector>
 
 #include "common/protocol.h"
-#include "common/win32/handles.h"
+#include "common/win32/pipeclient.h"
 
 namespace {
 
@@ -62,62 +62,30 @@ class Clock {
   LARGE_INTEGER freq_{};
 };
 
-// One pipe connection with one event for all its overlapped operations
-// (they never overlap each other).
+// The service connection: the tool's exit codes on top of the shared one.
 class Connection {
  public:
   int Open(const char* name, DWORD waitMs) {
-    const DWORD start = GetTickCount();
-    for (;;) {
-      pipe_.reset(CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                              FILE_FLAG_OVERLAPPED, nullptr));
-      if (pipe_) break;
-      const DWORD err = GetLastError();
-      if (GetTickCount() - start >= waitMs) {
-        std::printf("%s %s (error %lu)\n", err == ERROR_PIPE_BUSY ? "pipe busy:" : "no pipe:", name, err);
-        return kNoPipe;
-      }
-      Sleep(20);
-    }
-    DWORD mode = PIPE_READMODE_MESSAGE;
-    SetNamedPipeHandleState(pipe_.get(), &mode, nullptr, nullptr);
-    event_.reset(CreateEventA(nullptr, TRUE, FALSE, nullptr));
-    return event_ ? kDone : kIoError;
+    const DWORD err = c_.Open(name, waitMs);
+    if (err == 0) return kDone;
+    std::printf("%s %s (error %lu)\n", err == ERROR_PIPE_BUSY ? "pipe busy:" : "no pipe:", name, err);
+    return kNoPipe;
   }
-
-  bool Write(const std::string& text) {
-    OVERLAPPED ov{};
-    ov.hEvent = event_.get();
-    DWORD n = 0;
-    if (!WriteFile(pipe_.get(), text.data(), static_cast<DWORD>(text.size()), nullptr, &ov) &&
-        GetLastError() != ERROR_IO_PENDING)
-      return false;
-    return GetOverlappedResult(pipe_.get(), &ov, &n, TRUE) && n == text.size();
-  }
-
-  // One message within timeoutMs: kDone, kLate or kClosed.
+  bool Write(const std::string& text) { return c_.Write(text); }
+  // One message within timeoutMs, without its CR: kDone, kLate or kClosed.
   int Read(std::string& out, DWORD timeoutMs) {
-    OVERLAPPED ov{};
-    ov.hEvent = event_.get();
-    DWORD n = 0;
-    if (!ReadFile(pipe_.get(), buf_, sizeof buf_, nullptr, &ov)) {
-      if (GetLastError() != ERROR_IO_PENDING) return kClosed;
-      if (WaitForSingleObject(event_.get(), timeoutMs) != WAIT_OBJECT_0) {
-        CancelIo(pipe_.get());
-        GetOverlappedResult(pipe_.get(), &ov, &n, TRUE);
-        if (n == 0) return kLate;
-      }
+    switch (c_.Read(out, timeoutMs)) {
+      case kelm::win::PipeRead::Message:
+        if (!out.empty() && out.back() == '\r') out.pop_back();
+        return kDone;
+      case kelm::win::PipeRead::Nothing: return kLate;
+      case kelm::win::PipeRead::Closed: break;
     }
-    if (!GetOverlappedResult(pipe_.get(), &ov, &n, FALSE) && n == 0) return kClosed;
-    out.assign(buf_, n);
-    if (!out.empty() && out.back() == '\r') out.pop_back();
-    return kDone;
+    return kClosed;
   }
 
  private:
-  kelm::win::UniqueHandle pipe_;
-  kelm::win::UniqueHandle event_;
-  char buf_[kelm::kPipeBufferSize];
+  kelm::win::PipeConnection c_;
 };
 
 int Problem(int code, const char* what) {
