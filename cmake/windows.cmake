@@ -20,10 +20,15 @@ add_library(kelmwin STATIC ${KELM_WIN_SOURCES})
 target_link_libraries(kelmwin PUBLIC kelmcore ${KELM_WIN_LIBS})
 kelm_warnings(kelmwin)
 
-# Every executable carries a VERSIONINFO block.
+# Every executable and library carries a VERSIONINFO block; an optional
+# fourth argument gives the file type (VFT_DLL for a library).
 function(kelm_versioninfo target description filename)
   set(KELM_FILE_DESCRIPTION "${description}")
   set(KELM_ORIGINAL_FILENAME "${filename}")
+  set(KELM_FILE_TYPE VFT_APP)
+  if(ARGC GREATER 3)
+    set(KELM_FILE_TYPE ${ARGV3})
+  endif()
   set(out ${CMAKE_CURRENT_BINARY_DIR}/${target}_version.rc)
   configure_file(${CMAKE_SOURCE_DIR}/resources/version.rc.in ${out} @ONLY)
   target_sources(${target} PRIVATE ${out})
