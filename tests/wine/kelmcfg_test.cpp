@@ -20,6 +20,8 @@
 #include "kelmsim_client.h"
 #include "procwindows.h"
 #include "svcclient.h"
+#include "tools/keylog/keylog.h"
+#include "xdo.h"
 
 using namespace kelm::test;
 using kelm::win::RegKey;
@@ -257,8 +259,10 @@ class KelmCfgTest : public ::testing::Test {
     SetRootText("configed", nullptr);
   }
 
+  virtual const char* InstallType() const { return "RFKEY"; }
+
   void SetUp() override {
-    SetRootText("INSTALLTYPE", "RFKEY");
+    SetRootText("INSTALLTYPE", InstallType());
     ASSERT_EQ(Kelmsim("install").code, 0u);
     // The highest letter in use decides where the disks go.
     DWORD used = GetLogicalDrives();
@@ -513,6 +517,214 @@ TEST_F(KelmCfgTest, ServiceThatStopsReadingDoesNotFreezeTheTray) {
   // It gave the connection up: the server end sees it gone.
   DWORD avail = 0;
   EXPECT_TRUE(Poll([&] { return !PeekNamedPipe(service.handle(), nullptr, 0, nullptr, &avail, nullptr); }, 15000));
+}
+
+}  // namespace
+
+namespace {
+
+constexpr char kLoginCaption[] = "Kelm Mount/Umount Control";
+constexpr int kIdEdit = 1004, kPassEdit = 1007;
+
+// keylog.exe: another program's window that the F12 key is pressed in.
+class KeyLog {
+ public:
+  bool Start() {
+    STARTUPINFOA si{};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi{};
+    std::string cmd = "\"" + BinDir() + "\\keylog.exe\" --watch kelmhkey.dll";
+    if (!CreateProcessA(nullptr, cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) return false;
+    process_.reset(pi.hProcess);
+    CloseHandle(pi.hThread);
+    // This copy's window, shown, and backed by an X window that xdotool can focus.
+    return Poll(
+        [&] {
+          window_ = nullptr;
+          for (const TopWindow& w : ProcessWindows(pi.dwProcessId))
+            if (w.visible && !kelmtest::XWindow(w.hwnd).empty()) window_ = w.hwnd;
+          return window_ != nullptr;
+        },
+        10000);
+  }
+  HWND window() const { return window_; }
+  long Ask(UINT query, WPARAM wp = 0) const {
+    DWORD_PTR r = 0;
+    SendMessageTimeoutA(window_, query, wp, 0, SMTO_ABORTIFHUNG, 3000, &r);
+    return static_cast<long>(r);
+  }
+  ~KeyLog() {
+    if (window_) PostMessageA(window_, WM_CLOSE, 0, 0);
+    if (process_ && WaitForSingleObject(process_.get(), 5000) != WAIT_OBJECT_0) TerminateProcess(process_.get(), 1);
+  }
+
+ private:
+  UniqueHandle process_;
+  HWND window_ = nullptr;
+};
+
+class KelmCfgSoftware : public KelmCfgTest {
+ protected:
+  const char* InstallType() const override { return "SOFTWARE"; }
+  void SetUp() override {
+    SetRootText("configed", "yes");
+    kelm::store::UserPasswordTable passwords{};
+    passwords.Clear();
+    passwords.Put("1234", "Secret1");
+    kelm::win::SlotSettings s;
+    s.valid = s.autoMount = true;
+    const std::string path = TempPath("kelmcfg_1234_0.img");
+    s.imagePath = path;
+    s.sizeMb = 33;
+    s.password = "pw";
+    ASSERT_EQ(kelm::win::SaveSlot("1234", 0, s, "2", &passwords), kelm::win::SaveSlotResult::Saved);
+    KelmCfgTest::SetUp();
+    ASSERT_TRUE(keylog_.Start());
+  }
+  void TearDown() override {
+    for (const TopWindow& w : ProcessWindows(tray_.pid()))
+      if (w.visible && w.caption != kMainCaption) PostMessageA(w.hwnd, WM_COMMAND, IDCANCEL, 0);
+    KelmCfgTest::TearDown();
+  }
+  // F12 pressed for real in keylog's window. The log-in dialog comes up on
+  // the press and takes the focus, so the press is what keylog counts.
+  void PressF12() {
+    const long before = keylog_.Ask(keylog::kDowns, VK_F12);
+    ASSERT_TRUE(kelmtest::XFocus(keylog_.window())) << "cannot focus keylog";
+    std::string out;
+    ASSERT_TRUE(kelmtest::Xdo("key --delay 20 F12", &out)) << out;
+    ASSERT_TRUE(Poll([&] { return keylog_.Ask(keylog::kDowns, VK_F12) > before; }, 5000)) << "F12 did not arrive";
+  }
+  int LoginDialogs() const {
+    int n = 0;
+    for (const TopWindow& w : ProcessWindows(tray_.pid()))
+      if (w.visible && w.caption == kLoginCaption) ++n;
+    return n;
+  }
+  // Types into the log-in dialog the way a person does and presses Enter:
+  // it came up in front with the focus in the id field.
+  void TypeLogin(HWND dlg, const std::string& id, const std::string& password) {
+    ASSERT_TRUE(Poll([&] { return GetForegroundWindow() == dlg; }, 3000)) << "the dialog is not in front";
+    std::string out;
+    ASSERT_TRUE(kelmtest::Xdo("type --delay 30 '" + id + "'", &out)) << out;
+    ASSERT_TRUE(kelmtest::Xdo("key --delay 30 Tab", &out)) << out;
+    ASSERT_TRUE(kelmtest::Xdo("type --delay 30 '" + password + "'", &out)) << out;
+    ASSERT_TRUE(Poll([&] { return ControlText(dlg, kIdEdit) == id && ControlText(dlg, kPassEdit) == password; },
+                     3000))
+        << "typed '" << ControlText(dlg, kIdEdit) << "' / '" << ControlText(dlg, kPassEdit) << "'";
+    ASSERT_TRUE(kelmtest::Xdo("key --delay 30 Return", &out)) << out;
+  }
+  KeyLog keylog_;
+};
+
+TEST_F(KelmCfgSoftware, F12LogsInAndTheSameUserAgainLogsOut) {
+  ASSERT_TRUE(tray_.Start());
+  ASSERT_TRUE(WaitLog("CMD:32774")) << "KelmCfg did not start";
+  ASSERT_NO_FATAL_FAILURE(PressF12());
+  HWND dlg = WaitVisibleWindow(tray_.pid(), kLoginCaption, 8000);
+  ASSERT_TRUE(dlg) << "no log-in dialog after F12";
+  EXPECT_EQ(ControlText(dlg, 1002), "Please input your UserID and password:");
+  EXPECT_EQ(ControlText(dlg, 1003), "User ID:");
+  EXPECT_EQ(ControlText(dlg, 1006), "Password:");
+  EXPECT_EQ(ControlText(dlg, IDOK), "Ok");
+  // The key itself still reached the program it was pressed in.
+  EXPECT_GE(keylog_.Ask(keylog::kDowns, VK_F12), 1);
+  // Pressed again, now in the dialog itself: still one dialog.
+  std::string out;
+  ASSERT_TRUE(kelmtest::Xdo("key --delay 20 F12", &out)) << out;
+  EXPECT_FALSE(Poll([&] { return LoginDialogs() != 1; }, 1500)) << LoginDialogs();
+  // The password in other letters than it was stored in.
+  ASSERT_NO_FATAL_FAILURE(TypeLogin(dlg, "1234", "sECRET1"));
+  ASSERT_TRUE(WaitLog("CMD:34816:1234", 8000)) << "no SETUSER";
+  EXPECT_TRUE(Poll([&] { return !IsWindow(dlg); }, 3000));
+  ASSERT_TRUE(Poll([] { return AttachedCount() == 2; }, 8000)) << NewLog();
+  EXPECT_TRUE(tray_.WaitLetters(L("01--"))) << tray_.Letters();
+  // The same user again: logged out, the disk goes.
+  const std::size_t before = NewLog().size();
+  ASSERT_NO_FATAL_FAILURE(PressF12());
+  dlg = WaitVisibleWindow(tray_.pid(), kLoginCaption, 8000);
+  ASSERT_TRUE(dlg);
+  ASSERT_NO_FATAL_FAILURE(TypeLogin(dlg, "1234", "Secret1"));
+  ASSERT_TRUE(Poll([&] { return NewLog().find("CMD:34816:1234", before) != std::string::npos; }, 8000));
+  EXPECT_TRUE(Poll([] { return AttachedCount() == 0; }, 8000));
+  EXPECT_TRUE(tray_.WaitLetters("----")) << tray_.Letters();
+}
+
+TEST_F(KelmCfgSoftware, WrongPasswordIsRefused) {
+  ASSERT_TRUE(tray_.Start());
+  ASSERT_TRUE(WaitLog("CMD:32774"));
+  ASSERT_NO_FATAL_FAILURE(PressF12());
+  HWND dlg = WaitVisibleWindow(tray_.pid(), kLoginCaption, 8000);
+  ASSERT_TRUE(dlg);
+  ASSERT_NO_FATAL_FAILURE(TypeLogin(dlg, "1234", "Secret2"));
+  HWND box = WaitVisibleWindow(tray_.pid(), "Error", 8000);
+  ASSERT_TRUE(box) << "no error box";
+  EXPECT_EQ(ControlText(box, 0xFFFF), "UserId or password error.");
+  PostMessageA(box, WM_COMMAND, IDOK, 0);
+  EXPECT_TRUE(Poll([&] { return !IsWindow(box); }, 3000));
+  EXPECT_EQ(NewLog().find("CMD:34816"), std::string::npos);
+  // A user without a key in the store is refused the same way.
+  ASSERT_NO_FATAL_FAILURE(PressF12());
+  dlg = WaitVisibleWindow(tray_.pid(), kLoginCaption, 8000);
+  ASSERT_TRUE(dlg);
+  ASSERT_NO_FATAL_FAILURE(TypeLogin(dlg, "4321", "Secret1"));
+  box = WaitVisibleWindow(tray_.pid(), "Error", 8000);
+  ASSERT_TRUE(box);
+  PostMessageA(box, WM_COMMAND, IDOK, 0);
+  EXPECT_EQ(NewLog().find("CMD:34816"), std::string::npos);
+  EXPECT_EQ(AttachedCount(), 0);
+}
+
+// The field rules keep the dialog open with a prompt; the log-in entry of
+// the tray menu opens the same dialog as the hot key.
+TEST_F(KelmCfgSoftware, FieldRulesKeepTheDialogOpen) {
+  ASSERT_TRUE(tray_.Start());
+  ASSERT_TRUE(WaitLog("CMD:32774"));
+  PostMessageA(tray_.main(), WM_COMMAND, 13411, 0);
+  HWND dlg = WaitVisibleWindow(tray_.pid(), kLoginCaption, 8000);
+  ASSERT_TRUE(dlg);
+  struct Case {
+    const char* id;
+    const char* password;
+    const char* prompt;
+  } cases[] = {
+      {"12345", "x", "The MAX length of UserId is 4 character."},
+      {"0123", "x", "First char of userid should not be zero!"},
+      {"1234", "", "Please input the userid and password!"},
+      {"", "x", "Please input the userid and password!"},
+  };
+  for (const Case& c : cases) {
+    SetControlText(dlg, kIdEdit, c.id);
+    SetControlText(dlg, kPassEdit, c.password);
+    PostMessageA(dlg, WM_COMMAND, IDOK, 0);
+    HWND box = WaitVisibleWindow(tray_.pid(), "Prompt", 5000);
+    ASSERT_TRUE(box) << c.id;
+    EXPECT_EQ(ControlText(box, 0xFFFF), c.prompt) << c.id;
+    PostMessageA(box, WM_COMMAND, IDOK, 0);
+    ASSERT_TRUE(Poll([&] { return !IsWindow(box); }, 3000));
+    EXPECT_TRUE(IsWindowVisible(dlg)) << c.id;
+  }
+  // More than 9 typed characters: only 9 are read, so this one is refused.
+  SetControlText(dlg, kIdEdit, "1234");
+  SetControlText(dlg, kPassEdit, "Secret1xyz");
+  PostMessageA(dlg, WM_COMMAND, IDOK, 0);
+  HWND box = WaitVisibleWindow(tray_.pid(), "Error", 5000);
+  ASSERT_TRUE(box);
+  PostMessageA(box, WM_COMMAND, IDOK, 0);
+  EXPECT_EQ(NewLog().find("CMD:34816"), std::string::npos);
+}
+
+TEST_F(KelmCfgTest, RfKeyInstallationHasNoHotKey) {
+  KeyLog keylog;
+  ASSERT_TRUE(keylog.Start());
+  ASSERT_TRUE(tray_.Start());
+  ASSERT_TRUE(WaitLog("CMD:32774"));
+  ASSERT_TRUE(kelmtest::XFocus(keylog.window()));
+  ASSERT_TRUE(kelmtest::Xdo("key --delay 20 F12"));
+  ASSERT_TRUE(Poll([&] { return keylog.Ask(keylog::kUps, VK_F12) >= 1; }, 5000));
+  // No hook library came with the key, and no dialog opened.
+  EXPECT_EQ(keylog.Ask(keylog::kLookups), -1);
+  EXPECT_EQ(VisibleWindow(tray_.pid(), kLoginCaption), nullptr);
 }
 
 }  // namespace
