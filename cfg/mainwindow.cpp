@@ -9,12 +9,14 @@
 
 #include "cfg/logic/servicelines.h"
 #include "cfg/logic/trayclient.h"
+#include "cfg/configdialog.h"
 #include "cfg/logindialog.h"
 #include "cfg/servicelink.h"
 #include "cfg/warningdialog.h"
 #include "common/devices.h"
 #include "common/storefields.h"
 #include "common/textutil.h"
+#include "common/win32/cfgpassword.h"
 #include "common/win32/diskstore.h"
 #include "common/win32/filemon.h"
 #include "common/win32/handles.h"
@@ -176,21 +178,61 @@ void ShowBox(const char* key, const char* builtin, const char* caption, UINT ico
   MessageBoxA(P().main, text, caption, MB_OK | icon | MB_SETFOREGROUND);
 }
 
-// The configuration sequence behind "Config" (and the hot key of a suite
-// never configured) arrives with the configuration dialog.
-void ConfigurationSequence() {}
+win::UniqueHandle OpenMonitorForConfig() {
+  Program& p = P();
+  if (!IsNt(p.osKind)) return {};
+  return win::OpenFileMonitor(win::MonitorDevice::Nt, win::MonitorFailureBox::Modal);
+}
+
+// Behind "Config" and the hot key of a suite never configured: the disks
+// are dismounted and protection is in configuring mode while the
+// configuration dialog is open.
+void ConfigurationSequence() {
+  Program& p = P();
+  if (p.configuring) return;
+  p.configuring = true;
+  struct Done {
+    ~Done() { P().configuring = false; }
+  } done;
+  if (win::AskPasswordDialog(p.main) != win::kPasswordVerified) return;
+  char text[256];
+  win::LanguageLookup("maictrl_msg",
+                      "Before config the Umbrel disk, this tool will umount all mounted virtual hard disk,do you want "
+                      "to continue?",
+                      text, sizeof text);
+  if (MessageBoxA(p.main, text, "Warning", MB_YESNO | MB_ICONWARNING | MB_SETFOREGROUND) != IDYES) return;
+  win::UniqueHandle monitor = OpenMonitorForConfig();
+  if (!monitor) {
+    ShowBox("maictrl_msgw0", "I Can not connect to Umbrel hard disk service.", "Warning", MB_ICONWARNING);
+    return;
+  }
+  const auto yes = dev::MonitorConfiguringText(true);
+  win::SendRequest(monitor.get(), dev::kIoctlMonitorConfiguring, yes.data(), static_cast<DWORD>(yes.size()));
+  monitor.reset();
+  SendRequest(FormatRequest(kReqUnmountAll));
+  ConfigDialog();
+  monitor = OpenMonitorForConfig();
+  if (!monitor) {
+    ShowBox("maictrl_msgw0", "I Can not connect to Umbrel hard disk service.", "Warning", MB_ICONWARNING);
+    return;
+  }
+  const auto no = dev::MonitorConfiguringText(false);
+  win::SendRequest(monitor.get(), dev::kIoctlMonitorConfiguring, no.data(), static_cast<DWORD>(no.size()));
+  win::SendRequest(monitor.get(), dev::kIoctlMonitorApply);
+  monitor.reset();
+  SendRequest(FormatRequest(kReqReload));
+}
 
 void LoginSequence() {
   Program& p = P();
   if (win::ReadInstallType() != store::kInstallSoftware) return;
+  // While configuring, a log-in would mount the disks the sequence has
+  // just dismounted.
+  if (p.configuring) return;
   char configed[store::kTextReadLimit];
   win::GetText(nullptr, "configed", configed, sizeof configed);
   if (!store::IsYes(configed)) {
-    if (!p.configuring) {
-      p.configuring = true;
-      ConfigurationSequence();
-      p.configuring = false;
-    }
+    ConfigurationSequence();
     return;
   }
   // Press, repeat and release each bring a hot-key message; one dialog.

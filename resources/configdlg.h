@@ -1,0 +1,48 @@
+// Template and control ids of the configuration dialog (resources/configdlg.rc).
+#pragma once
+
+#define IDD_CONFIG 150
+
+#define IDC_CFG_BANNER 1100
+#define IDC_CFG_USERLABEL 1005
+#define IDC_CFG_USERS 1007
+#define IDC_CFG_RCVLABEL 1058
+#define IDC_CFG_RCV 1059
+#define IDC_CFG_ADD 1060
+#define IDC_CFG_DELUSER 1065
+#define IDC_CFG_CLOSE 1057
+#define IDC_CFG_HELP 1076
+#define IDC_CFG_SETPASS 1077
+#define IDC_CFG_DELAYTEXT1 1091
+#define IDC_CFG_DELAYTEXT2 1092
+#define IDC_CFG_DELAY 1093
+#define IDC_CFG_PRIVATE 1094
+
+// Per slot (1 to 4): path 1009-1012, path label 1013-1016, browse
+// 1085-1088, size label 1017-1020, Auto Mount 1029-1032, Create 1034-1037,
+// Valid 1038-1041, Read Only 1042-1045, Save 1061-1064 and the ids below.
+#define IDC_CFG_PATH1 1009
+#define IDC_CFG_PATHLABEL1 1013
+#define IDC_CFG_SIZELABEL1 1017
+#define IDC_CFG_AUTO1 1029
+#define IDC_CFG_CREATE1 1034
+#define IDC_CFG_VALID1 1038
+#define IDC_CFG_RO1 1042
+#define IDC_CFG_SAVE1 1061
+#define IDC_CFG_BROWSE1 1085
+#define IDC_CFG_SIZE1 1021
+#define IDC_CFG_SIZE2 1023
+#define IDC_CFG_SIZE3 1025
+#define IDC_CFG_SIZE4 1027
+#define IDC_CFG_PASSLABEL1 1067
+#define IDC_CFG_PASS1 1068
+#define IDC_CFG_PASSLABEL2 1069
+#define IDC_CFG_PASS2 1070
+#define IDC_CFG_PASSLABEL3 1071
+#define IDC_CFG_PASS3 1072
+#define IDC_CFG_PASSLABEL4 1073
+#define IDC_CFG_PASS4 1074
+#define IDC_CFG_DELETE1 1066
+#define IDC_CFG_DELETE2 1078
+#define IDC_CFG_DELETE3 1079
+#define IDC_CFG_DELETE4 1080
