@@ -6,6 +6,7 @@
 #include <commctrl.h>
 #include <commdlg.h>
 #include <shellapi.h>
+#include <sddl.h>
 #include <shlwapi.h>
 
 #include <gtest/gtest.h>
@@ -289,6 +290,47 @@ TEST_F(PrivateFiles, UncheckingClearsListAndDecorationsCheckingAgainShowsEmpty) 
     EXPECT_TRUE(Checked(d));
     EXPECT_EQ(RowCount(d), 0);
   });
+}
+
+// The user's key made read-only (sddl), or writable again.
+bool KeyAccess(const char* sddl) {
+  kelm::win::RegKey key;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\kesk\\1234", 0, WRITE_DAC, key.put()) != ERROR_SUCCESS)
+    return false;
+  PSECURITY_DESCRIPTOR sd = nullptr;
+  if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl, SDDL_REVISION_1, &sd, nullptr)) return false;
+  const LONG err = RegSetKeySecurity(key.get(), DACL_SECURITY_INFORMATION, sd);
+  LocalFree(sd);
+  return err == ERROR_SUCCESS;
+}
+constexpr char kReadOnly[] = "D:P(A;;KR;;;WD)";
+constexpr char kAllAccess[] = "D:P(A;;KA;;;WD)";
+
+TEST_F(PrivateFiles, ARefusedRewriteShowsWhatIsStored) {
+  StoreABC();
+  ASSERT_TRUE(KeyAccess(kReadOnly));
+  kelm::win::RegKey probe;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\kesk\\1234", 0, KEY_SET_VALUE, probe.put()) == ERROR_SUCCESS) {
+    KeyAccess(kAllAccess);
+    GTEST_SKIP() << "this Wine does not refuse writes to a read-only key";
+  }
+  Open([&](HWND d) {
+    Select(d, 1);
+    ClickAndSettle(d, IDC_PRIV_CANCELPROTECT);
+    // The row comes back: the store still holds B.
+    EXPECT_EQ(Rows(d), (std::vector<std::string>{c_ + "|1|File", b_ + "|1|Directory", a_ + "|2|Directory"}));
+    // Nor is the switch shown off while the store keeps it on.
+    ClickAndSettle(d, IDC_PRIV_ENABLE);
+    EXPECT_TRUE(Checked(d));
+    EXPECT_EQ(RowCount(d), 3);
+  });
+  ASSERT_TRUE(KeyAccess(kAllAccess));
+  EXPECT_EQ(StoredText(kUser, "fileNum"), "3");
+  EXPECT_EQ(StoredText(kUser, "lockfile"), "yes");
+  EXPECT_EQ(ProfileText("lockfilechk", kUser), "1");
+  // Every folder keeps the decoration of its level.
+  EXPECT_EQ(IconOf(a_), DecorationFiles::Path("lockfld2.ico"));
+  EXPECT_EQ(IconOf(b_), DecorationFiles::Path("lockfld1.ico"));
 }
 
 TEST_F(PrivateFiles, EscapeEndsIt) {
