@@ -70,19 +70,29 @@ inline std::string ProgramDir() {
 }
 
 // The build's lockfld1.ico, lockfld2.ico and lockcfg.ini put into the
-// Windows directory for the tests, and taken out again.
+// Windows directory for the tests; what was there before comes back.
 class DecorationFiles {
  public:
   static constexpr const char* kNames[] = {"lockfld1.ico", "lockfld2.ico", "lockcfg.ini"};
   bool Install() {
-    for (const char* n : kNames)
-      if (!CopyFileA((ProgramDir() + "\\" + n).c_str(), (WindowsDir() + "\\" + n).c_str(), FALSE)) return false;
+    for (int i = 0; i < 3; ++i) {
+      saved_[i] = ReadFileBytes(Path(kNames[i]));
+      if (!CopyFileA((ProgramDir() + "\\" + kNames[i]).c_str(), Path(kNames[i]).c_str(), FALSE)) return false;
+    }
     return true;
   }
   void Remove() {
-    for (const char* n : kNames) DeleteFileA((WindowsDir() + "\\" + n).c_str());
+    for (int i = 0; i < 3; ++i) {
+      if (saved_[i] == "<none>")
+        DeleteFileA(Path(kNames[i]).c_str());
+      else
+        WriteFileBytes(Path(kNames[i]), saved_[i]);
+    }
   }
   static std::string Path(const char* name) { return WindowsDir() + "\\" + name; }
+
+ private:
+  std::string saved_[3] = {"<none>", "<none>", "<none>"};
 };
 
 // Writes a user's list as it is stored: values given as name/text pairs.

@@ -173,6 +173,8 @@ class Store : public Decoration {
  protected:
   void SetUp() override {
     if (KeyExists("Software\\kesk")) GTEST_SKIP() << "Software\\kesk exists in the prefix; not touching it";
+    if (KeyExists("SOFTWARE\\kelm\\1234")) GTEST_SKIP() << "user 1234 exists in the prefix; not touching it";
+    kelmExisted_ = KeyExists("SOFTWARE\\kelm");
     owned_ = true;
     Decoration::SetUp();
   }
@@ -180,7 +182,10 @@ class Store : public Decoration {
     if (!owned_) return;
     Decoration::TearDown();
     SHDeleteKeyA(HKEY_LOCAL_MACHINE, "Software\\kesk");
-    SHDeleteKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\kelm");
+    if (kelmExisted_)
+      SHDeleteKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\kelm\\1234");
+    else
+      SHDeleteKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\kelm");
     WriteProfileStringA("lockfilechk", "1234", nullptr);
   }
   static std::vector<std::string> Paths(const std::vector<kelm::protect::Entry>& list) {
@@ -189,6 +194,7 @@ class Store : public Decoration {
     return out;
   }
   bool owned_ = false;
+  bool kelmExisted_ = false;
 };
 
 TEST_F(Store, KeyPathRefusesWhatWouldLeaveTheUsersKey) {
