@@ -20,6 +20,7 @@
 #include "kelmsim_client.h"
 #include "procwindows.h"
 #include "svcclient.h"
+#include "trayprogram.h"
 #include "tools/keylog/keylog.h"
 #include "xdo.h"
 
@@ -29,135 +30,8 @@ using kelm::win::UniqueHandle;
 
 namespace {
 
-constexpr char kLog[] = "C:\\kelmlog.txt";
-constexpr char kCfgDir[] = "C:\\kelmcfgtest";
-constexpr char kMainCaption[] = "Virtual Disk Manager";
-constexpr UINT kMsgTrayCallback = 0x0401;
-constexpr UINT kMsgDriveLetters = 0x7000;
-constexpr UINT kMsgHotKey = 13410;
 // The warning's countdown in this test's language file.
 constexpr int kCountdown = 6;
-
-std::string ReadLog() {
-  std::ifstream f(kLog, std::ios::binary);
-  std::ostringstream s;
-  s << f.rdbuf();
-  return s.str();
-}
-
-void Sim(const std::string& args) { ASSERT_EQ(Kelmsim(args).code, 0u) << args; }
-
-int AttachedCount() {
-  SimRun r = Kelmsim("status");
-  std::istringstream in(r.out);
-  int n = 0;
-  for (std::string l; std::getline(in, l);)
-    if (l.rfind("attached ", 0) == 0) ++n;
-  return r.code == 0 ? n : -1;
-}
-
-void SetRootText(const char* name, const char* value) {
-  RegKey k;
-  ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\kelm", 0, nullptr, 0, KEY_SET_VALUE, nullptr, k.put(),
-                            nullptr),
-            ERROR_SUCCESS);
-  if (value)
-    RegSetValueExA(k.get(), name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value),
-                   static_cast<DWORD>(std::strlen(value) + 1));
-  else
-    RegDeleteValueA(k.get(), name);
-}
-
-bool CopyInto(const std::string& dir, const char* file) {
-  return CopyFileA((BinDir() + "\\" + file).c_str(), (dir + "\\" + file).c_str(), FALSE) != FALSE;
-}
-
-// KelmCfg.exe as the user starts it: its own process, from its own folder.
-class TrayProgram {
- public:
-  bool Start() {
-    STARTUPINFOA si{};
-    si.cb = sizeof si;
-    PROCESS_INFORMATION pi{};
-    std::string cmd = std::string("\"") + kCfgDir + "\\KelmCfg.exe\"";
-    if (!CreateProcessA(nullptr, cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, kCfgDir, &si, &pi)) return false;
-    process_.reset(pi.hProcess);
-    CloseHandle(pi.hThread);
-    pid_ = pi.dwProcessId;
-    return Poll([&] { return (main_ = MainWindow()) != nullptr; }, 10000);
-  }
-  // The main window of this copy ("Virtual Disk Manager", never visible).
-  HWND MainWindow() const {
-    for (const TopWindow& w : ProcessWindows(pid_))
-      if (w.caption == kMainCaption) return w.hwnd;
-    return nullptr;
-  }
-  // What the shell extension asks: the four slot letters, packed.
-  std::string Letters() const {
-    DWORD_PTR packed = 0;
-    if (!SendMessageTimeoutA(main_, kMsgDriveLetters, 0, 0, SMTO_ABORTIFHUNG, 3000, &packed)) return "<no answer>";
-    std::string s;
-    for (int slot = 0; slot < 4; ++slot) {
-      const char c = static_cast<char>((packed >> (8 * slot)) & 0xFF);
-      s += c ? c : '-';
-    }
-    return s;
-  }
-  bool WaitLetters(const std::string& want, DWORD ms = 10000) const {
-    return Poll([&] { return Letters() == want; }, ms);
-  }
-  // Ends it the way the uninstaller does.
-  void Close() {
-    if (!process_) return;
-    if (main_) PostMessageA(main_, WM_CLOSE, 0, 0);
-    if (WaitForSingleObject(process_.get(), 10000) != WAIT_OBJECT_0) {
-      ADD_FAILURE() << "KelmCfg did not end after WM_CLOSE";
-      TerminateProcess(process_.get(), 1);
-    }
-    process_.reset();
-    main_ = nullptr;
-  }
-  bool Exited(DWORD ms) const { return WaitForSingleObject(process_.get(), ms) == WAIT_OBJECT_0; }
-  DWORD pid() const { return pid_; }
-  HWND main() const { return main_; }
-  ~TrayProgram() { Close(); }
-
- private:
-  UniqueHandle process_;
-  DWORD pid_ = 0;
-  HWND main_ = nullptr;
-};
-
-void SaveImages(const char* user, std::initializer_list<unsigned> autoSlots, unsigned manualSlot) {
-  auto save = [&](unsigned slot, bool autoMount) {
-    char name[64];
-    std::snprintf(name, sizeof name, "kelmcfg_%s_%u.img", user, slot);
-    const std::string path = TempPath(name);
-    ASSERT_TRUE(WriteTestImage(path, 33 + slot, "pw")) << path;
-    kelm::win::SlotSettings s;
-    s.valid = true;
-    s.imagePath = path;
-    s.sizeMb = 33 + slot;
-    s.autoMount = autoMount;
-    s.password = "pw";
-    ASSERT_EQ(kelm::win::SaveSlot(user, slot, s, "2", nullptr), kelm::win::SaveSlotResult::Saved);
-  };
-  for (unsigned s : autoSlots) save(s, true);
-  if (manualSlot < 4) save(manualSlot, false);
-}
-
-void StartService() {
-  ASSERT_EQ(Svc("-install").exitCode, 0u);
-  ScHandle scm(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
-  ScHandle s(OpenServiceA(scm.get(), "KelmSvr", SERVICE_ALL_ACCESS));
-  ASSERT_TRUE(s && StartServiceA(s.get(), 0, nullptr)) << GetLastError();
-  ASSERT_TRUE(Poll(
-      [] {
-        SERVICE_STATUS st{};
-        return QueryState(st) && st.dwCurrentState == SERVICE_RUNNING;
-      },
-      10000));
-}
 
 // This process in the service's place on "\\.\PIPE\kelmpip": one client,
 // requests collected by a thread of its own (unless told not to read, with

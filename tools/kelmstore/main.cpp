@@ -5,6 +5,7 @@
 //   kelmstore slot ID N PATH SIZEMB PASSWORD [auto] [ro]
 //   kelmstore delete ID
 //   kelmstore list
+//   kelmstore cfgpass PASSWORD
 // Exit codes: 0 done, 1 failed, 2 usage.
 #include <windows.h>
 
@@ -15,6 +16,7 @@
 #include <string_view>
 
 #include "common/storefields.h"
+#include "common/win32/cfgpassword.h"
 #include "common/win32/diskstore.h"
 #include "common/win32/handles.h"
 
@@ -32,9 +34,11 @@ const char kUsageText[] =
     "  kelmstore slot ID N PATH SIZEMB PASSWORD [auto] [ro]\n"
     "  kelmstore delete ID\n"
     "  kelmstore list\n"
+    "  kelmstore cfgpass PASSWORD\n"
     "N is the slot index 0 to 3; DELAY the key-loss delay in seconds (at most\n"
     "9 digits); PASSWORD may be \"\" for none. auto and ro set AutoMount and\n"
-    "ReadOnly to \"yes\" (otherwise \"no\").\n"
+    "ReadOnly to \"yes\" (otherwise \"no\"). cfgpass sets the configuration\n"
+    "password the way setup does (at most 8 characters are kept).\n"
     "exit codes: 0 done, 1 failed, 2 usage\n";
 
 int Usage(const char* why) {
@@ -154,6 +158,17 @@ int CmdList(int argc) {
   return kDone;
 }
 
+int CmdConfigPassword(int argc, char** argv) {
+  if (argc != 3) return Usage("cfgpass needs PASSWORD");
+  switch (kelm::win::SaveConfigPassword(argv[2])) {
+    case kelm::win::SavePasswordResult::Ok: return kDone;
+    case kelm::win::SavePasswordResult::StampFileError: return Fail("the stamp file cannot be written");
+    case kelm::win::SavePasswordResult::RegistryError: return Fail("the registry record cannot be written");
+    case kelm::win::SavePasswordResult::RefusedKey: return Fail("this password cannot be used");
+  }
+  return kFailed;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -163,5 +178,6 @@ int main(int argc, char** argv) {
   if (cmd == "slot") return CmdSlot(argc, argv);
   if (cmd == "delete") return CmdDelete(argc, argv);
   if (cmd == "list") return CmdList(argc);
+  if (cmd == "cfgpass") return CmdConfigPassword(argc, argv);
   return Usage("unknown command");
 }
