@@ -1,5 +1,6 @@
 #include "cfg/configdialog.h"
 
+#include <commdlg.h>
 #include <shellapi.h>
 
 #include <cstdio>
