@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <fstream>
 #include <sstream>
 #include <string>
 
@@ -340,6 +341,45 @@ TEST_F(ConfigTest, WrongSlotPasswordDeleteSlotAndDeleteUser) {
   EXPECT_EQ(Users(dlg), "1234");
   Click(dlg, IDC_CFG_CLOSE);
   EXPECT_TRUE(Poll([&] { return !IsWindow(dlg); }, 5000));
+}
+
+// Help opens the guide shipped beside the program through the shell's
+// association for its type: a handler registered here records the open.
+TEST_F(ConfigTest, HelpOpensTheGuide) {
+  ASSERT_TRUE(CopyInto(kCfgDir, "readme_en.htm"));
+  const std::string opened = BinDir() + "\\opened.txt";
+  DeleteFileA(opened.c_str());
+  char oldType[128] = {};
+  LONG oldLen = sizeof oldType;
+  const bool hadType = RegQueryValueA(HKEY_CLASSES_ROOT, ".htm", oldType, &oldLen) == ERROR_SUCCESS;
+  const std::string command = "\"" + BinDir() + "\\openrecv.exe\" \"%1\"";
+  ASSERT_EQ(RegSetValueA(HKEY_CLASSES_ROOT, ".htm", REG_SZ, "kelmtest.guide", 0), ERROR_SUCCESS);
+  ASSERT_EQ(RegSetValueA(HKEY_CLASSES_ROOT, "kelmtest.guide\\shell\\open\\command", REG_SZ, command.c_str(), 0),
+            ERROR_SUCCESS);
+  HWND dlg = OpenConfig();
+  ASSERT_TRUE(dlg);
+  EXPECT_EQ(ControlText(dlg, IDC_CFG_HELP), "Help");
+  Click(dlg, IDC_CFG_HELP);
+  std::string got;
+  EXPECT_TRUE(Poll(
+      [&] {
+        std::ifstream f(opened);
+        std::getline(f, got);
+        return got.find("readme_en.htm") != std::string::npos;
+      },
+      10000))
+      << got;
+  EXPECT_NE(got.find(std::string(kCfgDir) + "\\readme_en.htm"), std::string::npos) << got;
+  Click(dlg, IDC_CFG_CLOSE);
+  EXPECT_TRUE(Poll([&] { return !IsWindow(dlg); }, 5000));
+  if (hadType)
+    RegSetValueA(HKEY_CLASSES_ROOT, ".htm", REG_SZ, oldType, 0);
+  else
+    RegDeleteKeyA(HKEY_CLASSES_ROOT, ".htm");
+  RegDeleteKeyA(HKEY_CLASSES_ROOT, "kelmtest.guide\\shell\\open\\command");
+  RegDeleteKeyA(HKEY_CLASSES_ROOT, "kelmtest.guide\\shell\\open");
+  RegDeleteKeyA(HKEY_CLASSES_ROOT, "kelmtest.guide\\shell");
+  RegDeleteKeyA(HKEY_CLASSES_ROOT, "kelmtest.guide");
 }
 
 class SoftwareConfigTest : public ConfigTest {
