@@ -58,10 +58,33 @@ Program& P() {
 
 bool IsNt(int os) { return os == kOsWin2000 || os == kOsWinXp; }
 
-bool SendRequest(const RequestLine& line) {
+constexpr char kMonitorWindow[] = "KelmMonitor";
+constexpr UINT kMsgMonitorRequest = 0x8000;
+
+// Windows 98: the request as a message to KelmCtl's window; dropped when
+// that window does not exist. Its answer, or -1 when dropped.
+LRESULT SendToMonitor(std::uint32_t code, WPARAM argument = 0) {
+  const HWND monitor = FindWindowA(nullptr, kMonitorWindow);
+  if (!monitor) return -1;
+  return SendMessageA(monitor, kMsgMonitorRequest, argument, static_cast<LPARAM>(code));
+}
+
+// One request to the service (Windows 2000/XP) or to KelmCtl (Windows 98);
+// false when it was not delivered.
+bool SendRequest(std::uint32_t code, std::uint32_t argument = 0) {
   Program& p = P();
-  if (IsNt(p.osKind) && p.link) return p.link->Send(line);
-  return false;
+  if (p.osKind == kOsWin98) return SendToMonitor(code, argument) != -1;
+  if (!IsNt(p.osKind) || !p.link) return false;
+  return p.link->Send(code == kReqToggleMount ? FormatRequest(code, argument) : FormatRequest(code));
+}
+
+// SETUSER with the id as typed: a text on the pipe, its number (low 16
+// bits) in the message.
+bool SendSetUser(const char* userId) {
+  Program& p = P();
+  if (p.osKind == kOsWin98) return SendToMonitor(kReqSetUser, ParseDecimal(userId) & 0xFFFF) != -1;
+  if (!IsNt(p.osKind) || !p.link) return false;
+  return p.link->Send(FormatRequest(kReqSetUser, std::string_view(userId)));
 }
 
 void SetTrayIcon(DWORD op, int iconId, const char* tipKey, const char* tipBuiltin) {
@@ -157,7 +180,14 @@ void LoadSlotSettings(std::uint32_t user) {
 
 void StartWarning(std::uint32_t code) {
   Program& p = P();
-  p.warning.Start(p.main, code, [](std::uint32_t request) { SendRequest(FormatRequest(request)); });
+  // On Windows 98 the key's return is told only while KelmCtl is there to
+  // hear it; the time-out ends the warning either way.
+  p.warning.Start(
+      p.main, code, [](std::uint32_t request) { SendRequest(request); },
+      [] {
+        const int os = P().osKind;
+        return IsNt(os) || (os == kOsWin98 && FindWindowA(nullptr, kMonitorWindow) != nullptr);
+      });
 }
 
 LRESULT OnServiceNotify(WPARAM kind, LPARAM value) {
@@ -167,7 +197,7 @@ LRESULT OnServiceNotify(WPARAM kind, LPARAM value) {
   if (e.icon == TrayIcon::Running) TrayRunning();
   if (e.icon == TrayIcon::Stopped) TrayStopped();
   if (e.loadSlots) LoadSlotSettings(p.state.user);
-  if (e.request) SendRequest(FormatRequest(e.request));
+  if (e.request) SendRequest(e.request);
   if (e.warn) StartWarning(e.warningCode);
   return 1;
 }
@@ -180,8 +210,15 @@ void ShowBox(const char* key, const char* builtin, const char* caption, UINT ico
 
 win::UniqueHandle OpenMonitorForConfig() {
   Program& p = P();
+  if (p.osKind == kOsWin98) return win::OpenFileMonitor(win::MonitorDevice::Win98, win::MonitorFailureBox::None);
   if (!IsNt(p.osKind)) return {};
   return win::OpenFileMonitor(win::MonitorDevice::Nt, win::MonitorFailureBox::Modal);
+}
+
+void SendConfiguring(HANDLE monitor, bool configuring) {
+  const auto text = dev::MonitorConfiguringText(configuring);
+  win::SendRequest(monitor, dev::kIoctlMonitorConfiguring, text.data(), static_cast<DWORD>(text.size()));
+  if (!configuring) win::SendRequest(monitor, dev::kIoctlMonitorApply);
 }
 
 // Behind "Config" and the hot key of a suite never configured: the disks
@@ -201,26 +238,32 @@ void ConfigurationSequence() {
                       "to continue?",
                       text, sizeof text);
   if (MessageBoxA(p.main, text, "Warning", MB_YESNO | MB_ICONWARNING | MB_SETFOREGROUND) != IDYES) return;
+  const bool win98 = p.osKind == kOsWin98;
+  if (win98 && !FindWindowA(nullptr, kMonitorWindow)) return;
   win::UniqueHandle monitor = OpenMonitorForConfig();
   if (!monitor) {
     ShowBox("maictrl_msgw0", "I Can not connect to Umbrel hard disk service.", "Warning", MB_ICONWARNING);
     return;
   }
-  const auto yes = dev::MonitorConfiguringText(true);
-  win::SendRequest(monitor.get(), dev::kIoctlMonitorConfiguring, yes.data(), static_cast<DWORD>(yes.size()));
+  SendConfiguring(monitor.get(), true);
   monitor.reset();
-  SendRequest(FormatRequest(kReqUnmountAll));
+  if (win98) {
+    if (SendToMonitor(kReqUnmountAll) != 1) {
+      ShowBox("maictrl_msg0", "I Can not unmount all Umbrel hard disk. Can not config.", "Warning", MB_ICONWARNING);
+      return;
+    }
+  } else {
+    SendRequest(kReqUnmountAll);
+  }
   ConfigDialog();
   monitor = OpenMonitorForConfig();
   if (!monitor) {
     ShowBox("maictrl_msgw0", "I Can not connect to Umbrel hard disk service.", "Warning", MB_ICONWARNING);
     return;
   }
-  const auto no = dev::MonitorConfiguringText(false);
-  win::SendRequest(monitor.get(), dev::kIoctlMonitorConfiguring, no.data(), static_cast<DWORD>(no.size()));
-  win::SendRequest(monitor.get(), dev::kIoctlMonitorApply);
+  SendConfiguring(monitor.get(), false);
   monitor.reset();
-  SendRequest(FormatRequest(kReqReload));
+  SendRequest(kReqReload);
 }
 
 void LoginSequence() {
@@ -242,8 +285,8 @@ void LoginSequence() {
   if (LoginDialog(p.main, LoginMode::Existing, fields) == 1) {
     if (!CheckLoginPassword(fields.userId, fields.password)) {
       ShowBox("PASSERROR", "UserId or password error.", "Error", MB_ICONWARNING);
-    } else if (IsNt(p.osKind)) {
-      SendRequest(FormatRequest(kReqSetUser, std::string_view(fields.userId)));
+    } else {
+      SendSetUser(fields.userId);
     }
   }
   SecureZeroMemory(fields.password, sizeof fields.password);
@@ -337,7 +380,7 @@ void CALLBACK PollTimer(HWND, UINT, UINT_PTR, DWORD) {
   const bool nt = IsNt(p.osKind);
   if (nt && !p.link->connected()) Connect();
   if (nt && !p.link->connected()) return;
-  SendRequest(FormatRequest(kReqGetState));
+  SendRequest(kReqGetState);
 }
 
 bool Initialise(HWND hwnd) {
@@ -418,7 +461,7 @@ INT_PTR CALLBACK MainProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     case WM_COMMAND: {
       const unsigned id = LOWORD(wp);
       if (id >= kCmdSlotBase && id < kCmdSlotBase + kSlots) {
-        SendRequest(FormatRequest(kReqToggleMount, static_cast<std::uint32_t>(id - kCmdSlotBase)));
+        SendRequest(kReqToggleMount, static_cast<std::uint32_t>(id - kCmdSlotBase));
       } else if (id == kCmdConfig) {
         ConfigurationSequence();
       } else if (id == kCmdUninstall) {

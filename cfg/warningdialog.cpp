@@ -21,6 +21,7 @@ struct WarningDialog::Run {
   WarningCountdown countdown{0};
   win::UniqueHandle receiver;
   WarningFinish finish;
+  WarningCanTell canTell;
   bool ended = false;
 };
 
@@ -30,13 +31,14 @@ WarningDialog::~WarningDialog() {
   if (window_) DestroyWindow(window_);
 }
 
-void WarningDialog::Start(HWND parent, std::uint32_t keyCode, WarningFinish finish) {
+void WarningDialog::Start(HWND parent, std::uint32_t keyCode, WarningFinish finish, WarningCanTell canTell) {
   if (window_) {
     DestroyWindow(window_);
     window_ = nullptr;
   }
   run_ = std::make_unique<Run>();
   run_->finish = std::move(finish);
+  run_->canTell = std::move(canTell);
   char delay[256];
   win::LanguageLookup("m_delayvalue", "30", delay, sizeof delay);
   run_->countdown = WarningCountdown(CountdownSeconds(delay));
@@ -77,7 +79,12 @@ void WarningDialog::Tick() {
   if (run_->receiver && win::ReadReceiverKey(run_->receiver, code))
     read = code == 0xFFFFFFFFu ? ReceiverRead::NoReading : ReceiverRead::Code;
   if (read != ReceiverRead::Code) run_->receiver.reset();
-  switch (DecideReading(read, code, run_->expected)) {
+  const WarningEnd end = DecideReading(read, code, run_->expected);
+  if (end != WarningEnd::None && run_->canTell && !run_->canTell()) {
+    run_->receiver.reset();
+    return;
+  }
+  switch (end) {
     case WarningEnd::KeyBack:
       run_->receiver.reset();
       Finish(kReqKeyBack);

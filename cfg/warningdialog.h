@@ -12,6 +12,9 @@ namespace kelm::cfg {
 
 // Sends the request that ends a warning (KEYBACK or KEYTIMEOUT).
 using WarningFinish = std::function<void(std::uint32_t request)>;
+// Whether the key's return (or a failed reading) can be told now; when it
+// cannot, the warning goes on to its time-out.
+using WarningCanTell = std::function<bool()>;
 
 class WarningDialog {
  public:
@@ -22,7 +25,7 @@ class WarningDialog {
 
   // Replaces any running warning (nothing is sent for it) with a new one
   // for the key code over parent.
-  void Start(HWND parent, std::uint32_t keyCode, WarningFinish finish);
+  void Start(HWND parent, std::uint32_t keyCode, WarningFinish finish, WarningCanTell canTell);
 
  private:
   static INT_PTR CALLBACK Proc(HWND dlg, UINT msg, WPARAM wp, LPARAM lp);
