@@ -8,14 +8,14 @@
 #   - with kelmhkey.dll's hook (its window is searched for on F12 only),
 #   - with kelmhkey_everykey.dll, the same hook searching on every key;
 # each fed by SendInput (Wine's input path alone) and by xdotool (real X
-# events through the X server), ROUNDS rounds (default 7) that take turns.
+# events through the X server), ROUNDS rounds (default 11) that take turns.
 # KEY is F11 (default, no character) or a (a typed letter: keylog's edit box
 # then adds its own work to every run).
 # BIN is the x86_64 bin folder (default build/win64/bin); nothing is built.
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 bin=${1:-$root/build/win64/bin}
-rounds=${2:-7}
+rounds=${2:-11}
 key=${3:-F11}
 [ -d "$bin" ] || { echo "no bin folder: $bin (build first)"; exit 1; }
 bin=$(cd "$bin" && pwd)
@@ -79,4 +79,5 @@ rc=$?
 grep -v '^wine: could not open working directory' <<<"$out"
 echo
 echo "A figure in ms per 1000 keys is also the cost in microseconds per key (press and release)."
+echo "median-base and min-base: the time a hook adds, from the medians and from the minimums of the runs."
 exit $rc

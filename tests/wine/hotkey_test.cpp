@@ -114,7 +114,7 @@ class Receiver {
 
   long Ask(UINT query, WPARAM wp = 0) const {
     DWORD_PTR result = 0;
-    if (!SendMessageTimeoutA(window_, query, wp, 0, SMTO_BLOCK, 5000, &result)) return -100;
+    if (!SendMessageTimeoutA(window_, query, wp, 0, SMTO_NORMAL, 5000, &result)) return -100;
     return static_cast<long>(static_cast<LONG_PTR>(result));
   }
 

@@ -51,7 +51,7 @@ double Now() {
 
 long Ask(HWND keylogWindow, UINT query, WPARAM wp = 0, LPARAM lp = 0) {
   DWORD_PTR result = 0;
-  if (!SendMessageTimeoutA(keylogWindow, query, wp, lp, SMTO_BLOCK, 5000, &result)) return -100;
+  if (!SendMessageTimeoutA(keylogWindow, query, wp, lp, SMTO_NORMAL, 5000, &result)) return -100;
   return static_cast<long>(static_cast<LONG_PTR>(result));
 }
 
@@ -198,8 +198,14 @@ int main(int argc, char** argv) {
         const double spent = Now() - start;
         if (h.unhook) h.unhook();
         if (!ok) {
-          std::fprintf(stderr, "hotkeybench: %s, %s: keylog counted %ld of %ld key messages %s\n", sources[s], h.label,
-                       Ask(receiver, keylog::kTotal), events, out.c_str());
+          DWORD code = 0;
+          if (WaitForSingleObject(process.get(), 0) == WAIT_OBJECT_0 && GetExitCodeProcess(process.get(), &code)) {
+            std::fprintf(stderr, "hotkeybench: %s, %s: keylog.exe ended (exit code 0x%lx)\n", sources[s], h.label,
+                         code);
+          } else {
+            std::fprintf(stderr, "hotkeybench: %s, %s: keylog counted %ld of %ld key messages (-100: no answer) %s\n",
+                         sources[s], h.label, Ask(receiver, keylog::kTotal), events, out.c_str());
+          }
           break;
         }
         ms[s][(k + r) % 3].push_back(spent * 1000.0 / keys);
@@ -212,18 +218,22 @@ int main(int argc, char** argv) {
 
   std::printf("%d keys %s (press + release) per run into keylog.exe, %d runs of each; ms per 1000 keys\n", keys,
               xkey.c_str(), rounds);
-  std::printf("  %-10s %-36s %9s %9s %9s %14s\n", "source", "hook", "median", "min", "max", "over no hook");
+  // Other load on the machine only ever adds time, so the minimum is the
+  // steadier figure where medians scatter.
+  std::printf("  %-10s %-36s %8s %8s %8s %12s %12s\n", "source", "hook", "median", "min", "max", "median-base",
+              "min-base");
   for (int s = 0; s < 2; ++s) {
-    const double base = Median(ms[s][0]);
+    const double baseMed = Median(ms[s][0]);
+    const double baseMin = *std::min_element(ms[s][0].begin(), ms[s][0].end());
     for (int k = 0; k < 3; ++k) {
       const std::vector<double>& v = ms[s][k];
-      const double med = Median(v);
-      std::printf("  %-10s %-36s %9.1f %9.1f %9.1f", sources[s], hooks[k].label, med,
-                  *std::min_element(v.begin(), v.end()), *std::max_element(v.begin(), v.end()));
+      const double med = Median(v), lo = *std::min_element(v.begin(), v.end());
+      std::printf("  %-10s %-36s %8.1f %8.1f %8.1f", sources[s], hooks[k].label, med, lo,
+                  *std::max_element(v.begin(), v.end()));
       if (k) {
-        std::printf(" %+13.1f\n", med - base);
+        std::printf(" %+12.1f %+12.1f\n", med - baseMed, lo - baseMin);
       } else {
-        std::printf(" %14s\n", "");
+        std::printf("\n");
       }
     }
   }
