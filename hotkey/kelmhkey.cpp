@@ -52,10 +52,8 @@ extern "C" KELMHKEY_API int __stdcall UnHookHotKey(void) {
 }
 
 BOOL WINAPI DllMain(HINSTANCE module, DWORD reason, LPVOID) {
-  if (reason == DLL_PROCESS_ATTACH) {
-    g_module = module;
-    // Loaded into every process that types: thread notifications are waste.
-    DisableThreadLibraryCalls(module);
-  }
+  // Thread notifications stay on: the statically linked runtime may rely on
+  // them, whatever the small cost in the processes the hook visits.
+  if (reason == DLL_PROCESS_ATTACH) g_module = module;
   return TRUE;
 }
