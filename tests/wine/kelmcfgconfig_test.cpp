@@ -331,9 +331,10 @@ TEST_F(ConfigTest, WrongSlotPasswordDeleteSlotAndDeleteUser) {
   // Delete User: its key, its lists, its WIN.INI switch and its images.
   Click(dlg, IDC_CFG_DELUSER);
   EXPECT_EQ(Answer("Question", IDYES), "Do you really want to delete the virtual disk config data of current user!");
-  EXPECT_TRUE(Poll([] { return !KeyExists("SOFTWARE\\kelm\\5555"); }, 3000));
+  // The protection list key goes last.
+  EXPECT_TRUE(Poll([] { return !KeyExists("Software\\kesk\\5555"); }, 5000));
+  EXPECT_FALSE(KeyExists("SOFTWARE\\kelm\\5555"));
   EXPECT_FALSE(KeyExists("SOFTWARE\\keskbuildin\\5555"));
-  EXPECT_FALSE(KeyExists("Software\\kesk\\5555"));
   char v[8] = {};
   GetProfileStringA("lockfilechk", "5555", "", v, sizeof v);
   EXPECT_STREQ(v, "0");
