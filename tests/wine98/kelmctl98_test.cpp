@@ -325,8 +325,9 @@ TEST_F(KelmCtl98, NoWatchUntilTheReceiverIsThere) {
   Sim("key 1234");
   TrayStandIn tray;
   ASSERT_TRUE(ctl_.Start());
-  // Three watch periods: nothing is mounted, nobody learns of a key.
-  EXPECT_TRUE(Holds([] { return Look().slots == "----"; }, 3000));
+  // Three watch periods: nothing is mounted, nobody learns of a key, and
+  // the window is never seen.
+  EXPECT_TRUE(Holds([&] { return Look().slots == "----" && !IsWindowVisible(ctl_.window()); }, 3000));
   EXPECT_EQ(ctl_.Send(kGetKey), 1);
   EXPECT_EQ(tray.Count(8, 0), 1);
   Sim("receiver plug");
@@ -534,6 +535,18 @@ TEST_F(KelmCtl98, OneMessageBoxAtATime) {
     DWORD n = 0;
     if (k) DeviceIoControl(k.get(), 0x220017, nullptr, 0, nullptr, 0, &n, nullptr);
   }
+}
+
+TEST_F(KelmCtl98, CloseWhileABoxWaits) {
+  // The uninstaller's WM_CLOSE must not wait for somebody to answer a box.
+  SetRootText("INSTALLTYPE", "SOFTWARE");
+  Sim("fail mount");
+  ASSERT_TRUE(ctl_.Start());
+  ASSERT_EQ(ctl_.Send(kSetUser, 1234), 1);
+  ASSERT_TRUE(Poll([&] { return !ctl_.Boxes().empty(); }, kMountWaitMs));
+  EXPECT_EQ(Look().monitor, "1234");
+  EXPECT_TRUE(ctl_.Close());
+  EXPECT_EQ(Look().monitor, "0");
 }
 
 TEST_F(KelmCtl98, ProgramResources) {
