@@ -1,5 +1,6 @@
 #include "service/logic/dispatch.h"
 
+#include "common/keyrules.h"
 #include "service/logic/svclog.h"
 
 namespace kelm::svc {
@@ -40,15 +41,6 @@ void UnmountAllDisks(ServiceState& s, ServiceOperations& ops) {
   ops.Beep(kBeepHz, kBeepEndMs);
   s.kw.stateCode = kStateNotMounted;
   FinishDismount(s, ops);
-}
-
-static void SetUser(KeyWatchState& kw, std::uint32_t user) {
-  if (kw.setUser == 0) {
-    kw.currentKey = kw.setUser = user;
-  } else if (user == 0 || user == kw.setUser) {
-    kw.currentKey = kw.setUser = 0;
-  }
-  // Another user while one is logged in: ignored.
 }
 
 void RunRequest(ServiceState& s, ServiceOperations& ops, const Request& r) {
@@ -102,7 +94,7 @@ void RunRequest(ServiceState& s, ServiceOperations& ops, const Request& r) {
       }
       break;
     case kCmdSetUser:
-      if (!rf) SetUser(kw, r.arg);
+      if (!rf) ApplySetUser(kw.setUser, kw.currentKey, r.arg);
       break;
     default:
       break;

@@ -1,5 +1,7 @@
 #include "service/logic/keywatch.h"
 
+#include "common/keyrules.h"
+
 namespace kelm::svc {
 
 namespace {
@@ -33,28 +35,17 @@ void KeyLost(ServiceState& s, ServiceOperations& ops, std::uint32_t key) {
 void KeyEvent(ServiceState& s, ServiceOperations& ops, std::uint32_t v) {
   KeyWatchState& kw = s.kw;
   const std::uint32_t c = kw.currentKey;
-  if (v != kNoKey && c == kNoKey) {
-    ResetCounters(kw);
-    kw.currentKey = v;
-    if (!kw.mounted) StartUserDisks(s, ops);
-  } else if (v == c) {
-    ResetCounters(kw);
-  } else if (v != kNoKey) {
-    kw.absentCount = 0;
-    if (kw.changeCount < kw.delay) {
-      ++kw.changeCount;
-      return;
-    }
-    KeyLost(s, ops, c);
-    ResetCounters(kw);
-  } else {
-    kw.changeCount = 0;
-    if (kw.absentCount < kw.delay) {
-      ++kw.absentCount;
-      return;
-    }
-    KeyLost(s, ops, c);
-    ResetCounters(kw);
+  switch (CountKeyEvent(v, c, kw.delay, kw.absentCount, kw.changeCount)) {
+    case KeyEventKind::Arrived:
+      kw.currentKey = v;
+      if (!kw.mounted) StartUserDisks(s, ops);
+      break;
+    case KeyEventKind::Lost:
+      KeyLost(s, ops, c);
+      break;
+    case KeyEventKind::Same:
+    case KeyEventKind::Counting:
+      break;
   }
 }
 
@@ -103,12 +94,7 @@ void RfKeyStep(ServiceState& s, ServiceOperations& ops) {
 
 }  // namespace
 
-bool IsKnownUser(const ServiceState& s, std::uint32_t key) {
-  if (key == kNoKey) return false;
-  for (std::uint32_t id : s.userIds)
-    if (id == key) return true;
-  return false;
-}
+bool IsKnownUser(const ServiceState& s, std::uint32_t key) { return InUserIdTable(s.userIds, key); }
 
 void SetUserIds(ServiceState& s, const std::uint32_t* ids, int count) {
   for (int i = 0; i < store::kMaxUsers; ++i) s.userIds[i] = (ids && i < count) ? ids[i] : 0;
