@@ -1,7 +1,7 @@
 // Template and control ids of the configuration dialog (resources/configdlg.rc).
 #pragma once
 
-#define IDD_CONFIG 150
+#define IDD_CONFIG 152
 
 #define IDC_CFG_BANNER 1100
 #define IDC_CFG_USERLABEL 1005

@@ -271,6 +271,14 @@ TEST_F(ConfigTest, DialogConfiguresAUserTheServiceThenMounts) {
   EXPECT_TRUE(Checked(dlg, IDC_CFG_VALID1));
   EXPECT_TRUE(Checked(dlg, IDC_CFG_AUTO1));
   EXPECT_FALSE(Checked(dlg, IDC_CFG_RO1));
+  // Private Files opens the user's list (its own template, not another's).
+  Click(dlg, IDC_CFG_PRIVATE);
+  HWND priv = Wait("Private Files");
+  ASSERT_TRUE(priv) << "no private files dialog";
+  EXPECT_EQ(ControlText(priv, 1096), "5555");
+  EXPECT_EQ(ControlText(priv, 1099), "Exit");
+  PostMessageA(priv, WM_COMMAND, 1099, 0);
+  EXPECT_TRUE(Poll([&] { return !IsWindow(priv); }, 3000));
   // The delay is stored as it changes.
   SetControlText(dlg, IDC_CFG_DELAY, "7");
   EXPECT_TRUE(Poll([&] { return RegText(key, "delay") == "7"; }, 3000)) << RegText(key, "delay");
