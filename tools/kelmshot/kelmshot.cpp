@@ -30,26 +30,29 @@ bool Number(const char* s, long& out) {
   return *s && end && !*end;
 }
 
+struct Search {
+  const std::string* title;
+  HWND found;
+};
+
+// A named procedure, not a lambda: the i686 build needs its stdcall.
+BOOL CALLBACK MatchTitle(HWND w, LPARAM lp) {
+  auto* s = reinterpret_cast<Search*>(lp);
+  char text[256] = {};
+  GetWindowTextA(w, text, sizeof text);
+  if (IsWindowVisible(w) && *s->title == text) {
+    s->found = w;
+    return FALSE;
+  }
+  return TRUE;
+}
+
 // A visible top-level window with exactly this title, waited for.
 HWND FindTitled(const std::string& title, DWORD ms) {
   const DWORD start = GetTickCount();
   for (;;) {
-    struct Search {
-      const std::string* title;
-      HWND found;
-    } s{&title, nullptr};
-    EnumWindows(
-        [](HWND w, LPARAM lp) -> BOOL {
-          auto* s = reinterpret_cast<Search*>(lp);
-          char text[256] = {};
-          GetWindowTextA(w, text, sizeof text);
-          if (IsWindowVisible(w) && *s->title == text) {
-            s->found = w;
-            return FALSE;
-          }
-          return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&s));
+    Search s{&title, nullptr};
+    EnumWindows(MatchTitle, reinterpret_cast<LPARAM>(&s));
     if (s.found || GetTickCount() - start >= ms) return s.found;
     Sleep(50);
   }
