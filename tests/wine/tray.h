@@ -147,6 +147,18 @@ inline std::string ReadTip(int index, DWORD ms = 8000, HWND* tipWindow = nullptr
   return {};
 }
 
+// Waits until the icon's tip reads `expected` (each look takes the
+// tooltip's delay, about half a second); the last tip seen otherwise.
+inline std::string WaitTip(int index, const std::string& expected, DWORD ms = 10000) {
+  const DWORD start = GetTickCount();
+  std::string seen;
+  do {
+    seen = ReadTip(index, ms);
+    if (seen == expected) break;
+  } while (GetTickCount() - start < ms);
+  return seen;
+}
+
 // The cell whose tip starts with `prefix`, or -1.
 inline int FindIconByTip(const std::string& prefix, DWORD msPerIcon = 8000) {
   const int n = IconCount();
@@ -216,13 +228,15 @@ inline bool WaitIcon(int index, HICON icon, DWORD ms = 5000, int maxDiffering = 
   }
 }
 
-// An icon of a program's resources at the tray's size, e.g. to tell which
-// of its state icons a tray program shows (DestroyIcon when done).
-inline HICON LoadIconFromFile(const std::string& path, int resourceId) {
+// An icon of a program's resources, e.g. to tell which of its state icons
+// a tray program shows (DestroyIcon when done). Load it at the size the
+// program gives Shell_NotifyIcon (0: the tray's 16x16; 32 for LoadIcon):
+// explorer scales what it gets, and the comparison must scale the same.
+inline HICON LoadIconFromFile(const std::string& path, int resourceId, int size = 0) {
   HMODULE m = LoadLibraryExA(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
   if (!m) return nullptr;
-  HICON icon = static_cast<HICON>(LoadImageA(m, MAKEINTRESOURCEA(resourceId), IMAGE_ICON,
-                                             GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON), 0));
+  const int cx = size ? size : GetSystemMetrics(SM_CXSMICON), cy = size ? size : GetSystemMetrics(SM_CYSMICON);
+  HICON icon = static_cast<HICON>(LoadImageA(m, MAKEINTRESOURCEA(resourceId), IMAGE_ICON, cx, cy, 0));
   FreeLibrary(m);
   return icon;
 }

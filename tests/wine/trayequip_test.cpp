@@ -223,7 +223,7 @@ TEST_F(TrayEquipment, StateChangeSeenInTheIconTheTipAndTheMenu) {
   HICON running = LoadIconA(nullptr, IDI_WARNING);
   EXPECT_TRUE(tray::WaitIcon(cell, running, 5000));
   EXPECT_GT(tray::IconDistance(cell, LoadIconA(nullptr, IDI_INFORMATION)), 20);
-  EXPECT_EQ(tray::ReadTip(cell), "Sample (Running)");
+  EXPECT_EQ(tray::WaitTip(cell, "Sample (Running)"), "Sample (Running)");
   RECT cr = tray::CellRect(cell);
   RECT around{cr.left - 300, cr.top - 60, cr.right, cr.bottom};
   EXPECT_TRUE(SaveScreenPng(Shot("05-tip-running"), &around));
