@@ -34,6 +34,11 @@ foreach(src ${KELM_NATIVE_TESTS})
   target_link_libraries(${name} PRIVATE gtest_main kelmcore)
   target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR})
   kelm_warnings(${name})
+  # A NAME_test.cmake beside it adds libraries (KELM_TEST_TARGET names it).
+  if(EXISTS ${CMAKE_SOURCE_DIR}/tests/native/${name}.cmake)
+    set(KELM_TEST_TARGET ${name})
+    include(${CMAKE_SOURCE_DIR}/tests/native/${name}.cmake)
+  endif()
   add_test(NAME native_${name} COMMAND ${name})
   set_tests_properties(native_${name} PROPERTIES
     ENVIRONMENT "ASAN_OPTIONS=detect_leaks=1:abort_on_error=1;UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1;KELM_SOURCE_DIR=${CMAKE_SOURCE_DIR};KELM_NATIVE_BIN=${CMAKE_BINARY_DIR}/bin")

@@ -54,6 +54,15 @@ if(KELM_WINDOWS_TESTS)
   set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
   set(gtest_disable_pthreads OFF CACHE BOOL "" FORCE)
   add_subdirectory(/usr/src/googletest/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+  # Test equipment with its own targets (helper programs, hook DLLs): each
+  # tests/wine/DIR with a CMakeLists.txt.
+  file(GLOB KELM_WINE_EQUIPMENT LIST_DIRECTORIES true ${CMAKE_SOURCE_DIR}/tests/wine/*)
+  foreach(d ${KELM_WINE_EQUIPMENT})
+    if(IS_DIRECTORY ${d} AND EXISTS ${d}/CMakeLists.txt)
+      get_filename_component(n ${d} NAME)
+      add_subdirectory(${d} ${CMAKE_BINARY_DIR}/tests/wine/${n})
+    endif()
+  endforeach()
   # One program per tests/wine/NAME_test.cpp. A NAME_test.rc beside it is
   # compiled in; a NAME_test.cmake beside it adds sources or libraries
   # (the variable KELM_TEST_TARGET names the program).

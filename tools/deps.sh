@@ -1,7 +1,7 @@
 #!/bin/bash
 # Installs what building, testing and the demonstration need (Debian 12).
 set -euo pipefail
-pkgs=(cmake make g++ git googletest mingw-w64 wine64 xvfb xdotool x11-utils
+pkgs=(cmake make g++ git googletest mingw-w64 wine64 xvfb xdotool x11-utils zlib1g-dev
       dosfstools mtools clang libclang-rt-14-dev openssl ca-certificates)
 missing=()
 for p in "${pkgs[@]}"; do
