@@ -176,10 +176,14 @@ INT_PTR CALLBACK DialogProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
       p.ops.SetWindow(hwnd);
       Guarded([&] { Start(p.state, p.ops); });
       return TRUE;
-    case kMsgMonitorRequest:
-      Guarded([&] { RunCommand(p.state, p.ops, static_cast<std::uintptr_t>(lp), static_cast<std::uintptr_t>(wp)); });
-      SetWindowLongPtrA(hwnd, DWLP_MSGRESULT, 1);
+    case kMsgMonitorRequest: {
+      LRESULT answer = 1;
+      Guarded([&] {
+        answer = RunCommand(p.state, p.ops, static_cast<std::uintptr_t>(lp), static_cast<std::uintptr_t>(wp));
+      });
+      SetWindowLongPtrA(hwnd, DWLP_MSGRESULT, answer);
       return TRUE;
+    }
     case WM_CLOSE:
       p.lock.Release();
       DestroyWindow(hwnd);

@@ -102,9 +102,10 @@ void MountOneSlot(CtlState& s, CtlOperations& ops, unsigned n) {
     Fail(s, ErrorBox::MountDisk);
 }
 
-void EndUser(CtlState& s, CtlOperations& ops) {
-  DismountAll(s, ops);
+bool EndUser(CtlState& s, CtlOperations& ops) {
+  const bool dismounted = DismountAll(s, ops);
   ops.SetMonitorUser(0);
+  return dismounted;
 }
 
 void StopWatch(CtlState& s, CtlOperations& ops) {
@@ -245,8 +246,9 @@ void KeyWatchStep(CtlState& s, CtlOperations& ops) {
   ShowPendingBox(s, ops);
 }
 
-void RunCommand(CtlState& s, CtlOperations& ops, std::uintptr_t code, std::uintptr_t argument) {
+int RunCommand(CtlState& s, CtlOperations& ops, std::uintptr_t code, std::uintptr_t argument) {
   const bool rf = s.mode == Mode::RfKeyMode;
+  int answer = 1;
   const std::uint32_t arg = CommandArgument(argument);
   switch (code) {
     case kCmdReload:
@@ -264,7 +266,9 @@ void RunCommand(CtlState& s, CtlOperations& ops, std::uintptr_t code, std::uintp
       break;
     case kCmdUnmountAll:
       if (rf) StopWatch(s, ops);
-      EndUser(s, ops);
+      // The configuration goes ahead only on 1: disks the driver kept
+      // mounted must not be reported dismounted.
+      if (!EndUser(s, ops)) answer = 0;
       s.stateCode = kStateNotMounted;
       break;
     case kCmdReceiverBack:
@@ -304,6 +308,7 @@ void RunCommand(CtlState& s, CtlOperations& ops, std::uintptr_t code, std::uintp
       break;
   }
   ShowPendingBox(s, ops);
+  return answer;
 }
 
 void End(CtlState& s, CtlOperations& ops) {

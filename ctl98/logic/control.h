@@ -112,8 +112,9 @@ void HideTick(CtlState& s, CtlOperations& ops);
 void WaitReceiverTick(CtlState& s, CtlOperations& ops);
 void KeyWatchStep(CtlState& s, CtlOperations& ops);
 
-// One WM_APP command (lParam code, wParam argument). The window answers 1.
-void RunCommand(CtlState& s, CtlOperations& ops, std::uintptr_t code, std::uintptr_t argument);
+// One WM_APP command (lParam code, wParam argument); the window's answer:
+// 1, or 0 when UNMOUNTALL's dismount all was refused by the driver.
+int RunCommand(CtlState& s, CtlOperations& ops, std::uintptr_t code, std::uintptr_t argument);
 
 // After the mutex is released: the service process registration and the
 // monitor user.

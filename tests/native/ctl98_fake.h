@@ -256,7 +256,7 @@ struct Program {
     Boot();
     Seconds(2);
   }
-  void Command(std::uint32_t code, std::uintptr_t arg = 0) { ctl::RunCommand(s, ops, code, arg); }
+  int Command(std::uint32_t code, std::uintptr_t arg = 0) { return ctl::RunCommand(s, ops, code, arg); }
   size_t Mark() const { return ops.log.size(); }
 };
 

@@ -308,6 +308,20 @@ TEST(KelmCtl, ReceiverReadings) {
   EXPECT_EQ(u.s.changeCount, 0u);
 }
 
+// The configuration asks for UNMOUNTALL and goes ahead only on 1: a
+// refused dismount all must not answer as if the disks were gone.
+TEST(KelmCtl, UnmountAllAnswersWhetherTheDisksWent) {
+  Program p;
+  MountedRf(p);
+  p.ops.failing.insert("dismount-all");
+  EXPECT_EQ(p.Command(kUnmountAll), 0);
+  EXPECT_NE(p.ops.Attached(), "----");
+  p.ops.failing.clear();
+  EXPECT_EQ(p.Command(kUnmountAll), 1);
+  EXPECT_EQ(p.ops.Attached(), "----");
+  EXPECT_EQ(p.Command(kGetState), 1);
+}
+
 TEST(KelmCtl, SoftwareModeSteps) {
   Program p;
   MountedSoftware(p);
