@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -552,10 +553,44 @@ TEST_F(Standins, ReceiverUnplugAndPlug) {
   Sim("key none");
 }
 
+unsigned long Readings() {
+  SimRun r = Kelmsim("readings");
+  EXPECT_EQ(r.code, 0u);
+  return std::strtoul(r.out.c_str(), nullptr, 10);
+}
+
+// Every reading the suite's way counts, failed ones too; kelmsim's own
+// (status) do not; the count outlives an unplugged receiver and starts
+// again at an install.
+TEST_F(Standins, ReceiverCountsTheSuitesReadings) {
+  Sim("key 55");
+  const unsigned long before = Readings();
+  {
+    Receiver r = FindReceiver();
+    ASSERT_TRUE(r.handle);
+    DWORD code = 0;
+    for (int i = 0; i < 3; ++i) ASSERT_TRUE(ReadKey(r.handle.get(), &code));
+    EXPECT_EQ(Readings(), before + 3);
+    EXPECT_NE(Status().find("receiver present 55\n"), std::string::npos);
+    EXPECT_NE(Status().find("receiver present 55\n"), std::string::npos);
+    EXPECT_EQ(Readings(), before + 3);
+    Sim("receiver fail");
+    EXPECT_FALSE(ReadKey(r.handle.get(), &code));
+    Sim("receiver ok");
+    EXPECT_EQ(Readings(), before + 4);
+  }
+  Sim("receiver unplug");
+  EXPECT_EQ(Readings(), before + 4);
+  Sim("receiver plug");
+  Sim("install");
+  EXPECT_EQ(Readings(), 0u);
+  EXPECT_NE(Status().find("receiver present 0\n"), std::string::npos);  // install: no key
+}
+
 TEST_F(Standins, UsageErrors) {
   for (const char* args : {"", "bogus", "key", "key 12x", "key 4294967296", "key -1", "receiver sideways",
                            "fail everything", "fail open-volume", "monitor explode", "disk pause",
-                           "status extra"}) {
+                           "status extra", "readings 3"}) {
     SCOPED_TRACE(args);
     EXPECT_EQ(Kelmsim(args, true).code, 2u);
   }
