@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <functional>
 #include <sstream>
@@ -68,6 +69,18 @@ bool WaitFor(const std::function<bool()>& done, DWORD ms = kMountWaitMs) {
     if (t >= ms) return false;
     Sleep(100);
   }
+}
+
+// The receiver readings the service has made since the stand-ins were
+// installed: one a step while the receiver is present.
+unsigned long Readings() { return std::strtoul(Kelmsim("readings").out.c_str(), nullptr, 10); }
+
+// Waits until n whole steps of the service have run after the call: the
+// step reading now may still be at work, the n after it have read and
+// ended once the next one reads. Needs the receiver present and read.
+bool StepsPass(unsigned n) {
+  const unsigned long from = Readings();
+  return WaitFor([&] { return Readings() >= from + n + 1; }, (n + 4) * 1000);
 }
 
 std::string ReadLog() {
@@ -281,8 +294,8 @@ TEST_P(ServiceMounts, KeyArrivalMountsTheUsersDisks) {
   pipe_.Tell("CMD:32777:4");  // no such slot
   pipe_.Tell("CMD:32777:3");  // a directory: never mounts
   EXPECT_EQ(pipe_.Letters(), Expect("01--"));
-  // The key stays: nothing changes.
-  Sleep(3000);
+  // The key stays: nothing changes for longer than the delay.
+  ASSERT_TRUE(StepsPass(3));
   EXPECT_EQ(pipe_.Letters(), Expect("01--"));
 }
 
@@ -345,7 +358,9 @@ TEST_P(ServiceMounts, WithoutClientALossDismountsAtOnce) {
   // and ends the mount, the one after reopens it. Nothing mounts meanwhile.
   Sim("key noreading");
   ASSERT_TRUE(WaitFor([] { return Attached().empty(); }, 4000));
-  Sleep(2000);
+  // Only every other step reads now; two more readings span a reopening.
+  const unsigned long from = Readings();
+  ASSERT_TRUE(WaitFor([&] { return Readings() >= from + 2; }, 7000));
   EXPECT_TRUE(Attached().empty());
   Sim("key 5678");
   ASSERT_TRUE(WaitFor([] { return Attached().size() == 1; }));
@@ -356,7 +371,7 @@ TEST_P(ServiceMounts, WithoutClientALossDismountsAtOnce) {
   // A key nobody owns mounts nothing.
   Sim("key 4242");
   ASSERT_TRUE(WaitFor([] { return Attached().empty(); }));
-  Sleep(1500);
+  ASSERT_TRUE(StepsPass(2));
   EXPECT_TRUE(Attached().empty());
   ASSERT_TRUE(pipe_.Open());
   EXPECT_EQ(pipe_.Ask("CMD:32775"), "CMD:0:8\r");
@@ -367,7 +382,7 @@ TEST_P(ServiceMounts, UnmountAllAndReload) {
   ASSERT_TRUE(WaitLetters("01--"));
   pipe_.Tell("CMD:32770");  // watching stops with the dismount
   ASSERT_TRUE(WaitLetters("----"));
-  Sleep(2000);
+  ASSERT_TRUE(StepsPass(2));  // the key is still heard, but not acted on
   EXPECT_EQ(pipe_.Letters(), "----");
   pipe_.Tell("CMD:32769");  // RELOAD: watching again, the key is heard anew
   ASSERT_TRUE(WaitLetters("01--"));
@@ -388,19 +403,23 @@ TEST_P(ServiceMounts, AttachFailuresLeaveNothingBehind) {
   for (const Case& c : cases) {
     Sim(c.inject);
     pipe_.Tell("CMD:32769");  // RELOAD: the key is taken up again at the next step
-    Sleep(2500);
+    // Any answer means RELOAD has been served.
+    EXPECT_NE(pipe_.Ask("CMD:32774").find(":7\r"), std::string::npos) << c.inject;
+    if (Xp()) {
+      // On disk the message's line feed is CR LF.
+      std::string line = c.xpLog;
+      line.insert(line.size() - 1, "\r");
+      EXPECT_TRUE(WaitFor([&] { return NewLog().find(line) != std::string::npos; }))
+          << c.inject << ": no log line " << line << " in:\n" << NewLog();
+    }
+    // The step that tries is over: the undo is complete.
+    ASSERT_TRUE(StepsPass(1)) << c.inject;
     EXPECT_EQ(pipe_.Letters(), "----") << c.inject;
     // A stopped driver has nothing attached and cannot be asked.
     if (std::strcmp(c.inject, "disk stop") != 0) {
       EXPECT_EQ(Attached(), std::vector<std::string>{}) << c.inject;
     }
     EXPECT_EQ(VirtualDiskLetters(), "") << c.inject;
-    if (Xp()) {
-      // On disk the message's line feed is CR LF.
-      std::string line = c.xpLog;
-      line.insert(line.size() - 1, "\r");
-      EXPECT_NE(NewLog().find(line), std::string::npos) << c.inject;
-    }
     Sim(c.clear);
     pipe_.Tell("CMD:32770");
     pipe_.Tell("CMD:32769");
@@ -440,13 +459,13 @@ TEST_P(ServiceMounts, MissingMonitorIsReportedAndTheDisksStillMount) {
 TEST_P(ServiceMounts, RefusedDismountsKeepTheLetters) {
   Sim("key 1234");
   ASSERT_TRUE(WaitLetters("01--"));
+  // Requests are served in order: CHECKMOUNT answers after the dismount
+  // before it is done.
   Sim("fail link-removal");
   pipe_.Tell("CMD:32777:0");
-  Sleep(300);
   EXPECT_EQ(pipe_.Letters(), Expect("01--"));
   Sim("fail close-all");
   pipe_.Tell("CMD:32770");
-  Sleep(300);
   EXPECT_EQ(pipe_.Letters(), Expect("01--"));
   EXPECT_EQ(Attached().size(), 2u);
   // The state drops to 3 before the dismount is tried.
@@ -457,19 +476,27 @@ TEST_P(ServiceMounts, RefusedDismountsKeepTheLetters) {
 TEST_P(ServiceMounts, SoftwareModeFollowsSetUser) {
   TearDown();
   Start("SOFTWARE");
-  Sim("key 1234");  // not listened to in this mode
-  Sleep(2000);
-  EXPECT_EQ(pipe_.Letters(), "----");
+  // The key is not listened to in this mode: the steps that mount the
+  // logged-in user's disk never read the receiver.
+  const unsigned long readings = Readings();
+  Sim("key 1234");
+  pipe_.Tell("CMD:34816:5678");
+  ASSERT_TRUE(WaitLetters("0---"));
+  EXPECT_EQ(Attached(), std::vector<std::string>{AttachedLine(0, first_, false, 35, "kelm_u2_0.img")});
+  EXPECT_EQ(Readings(), readings);
+  pipe_.Tell("CMD:34816:0");
+  ASSERT_TRUE(WaitLetters("----"));
   pipe_.Tell("CMD:34816:1234");
   ASSERT_TRUE(WaitLetters("01--"));
   EXPECT_EQ(pipe_.Ask("CMD:32775"), "CMD:1234:8\r");
+  // The next two are settled when they are served: a step here acts only
+  // when the logged-in user changes, and GETKEY shows no change.
   pipe_.Tell("CMD:34816:5678");  // another user while one is logged in: ignored
-  Sleep(1500);
+  EXPECT_EQ(pipe_.Ask("CMD:32775"), "CMD:1234:8\r");
+  EXPECT_EQ(pipe_.Letters(), Expect("01--"));
+  pipe_.Tell("CMD:32772");  // KEYTIMEOUT means nothing here
   EXPECT_EQ(pipe_.Letters(), Expect("01--"));
   EXPECT_EQ(pipe_.Ask("CMD:32775"), "CMD:1234:8\r");
-  pipe_.Tell("CMD:32772");  // KEYTIMEOUT means nothing here
-  Sleep(1500);
-  EXPECT_EQ(pipe_.Letters(), Expect("01--"));
   pipe_.Tell("CMD:34816:0");
   ASSERT_TRUE(WaitLetters("----"));
   EXPECT_EQ(Attached(), std::vector<std::string>{});
