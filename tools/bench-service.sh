@@ -75,7 +75,7 @@ win reg add 'HKCU\Software\Wine' /v Version /d winxp /f >/dev/null || die "canno
 # Z: would count as a drive letter in use and leave no letter to mount on;
 # the mount manager has published it already, so start a new session.
 "$WINESERVER" -k 2>/dev/null
-sleep 0.5
+"$WINESERVER" -w 2>/dev/null   # until it has gone
 rm -f "$WINEPREFIX/dosdevices/z:"
 mkdir -p "$WINEPREFIX/drive_c/kelmbench"
 ln -sfn "$bin" "$WINEPREFIX/drive_c/kelmbench/bin"

@@ -37,7 +37,7 @@ start_wineserver
 # Z: (the Unix root) would count as a drive letter in use. The mount manager
 # has already published it in this session, so start a new one without it.
 "$WINESERVER" -k 2>/dev/null || true
-sleep 0.5
+"$WINESERVER" -w 2>/dev/null || true   # until it has gone
 rm -f "$WINEPREFIX/dosdevices/z:"
 mkdir -p "$WINEPREFIX/drive_c/kelmtest"
 ln -sfn "$win64bin" "$WINEPREFIX/drive_c/kelmtest/bin"
