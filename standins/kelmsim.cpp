@@ -52,7 +52,7 @@ int Fail(const char* what) {
 
 int Usage() {
   std::fputs(
-      "usage: kelmsim install [win98] | uninstall | status | readings\n"
+      "usage: kelmsim install [win98] | uninstall | status | readings | letters\n"
       "       kelmsim key CODE|none|noreading\n"
       "       kelmsim receiver unplug|plug|fail|ok\n"
       "       kelmsim fail create-link|open-file|link-removal|close-all|start-up|volume|none\n"
@@ -389,6 +389,20 @@ int Readings() {
   return 0;
 }
 
+// Drive letters whose DOS device leads to one of the disk devices, however
+// they were made (a driver's link or a user-mode definition).
+int Letters() {
+  for (char c = 'A'; c <= 'Z'; ++c) {
+    const char name[3] = {c, ':', 0};
+    char target[200] = {};
+    if (!QueryDosDeviceA(name, target, sizeof target)) continue;
+    if (_strnicmp(target, "\\Device\\kelm", 12) != 0) continue;
+    std::printf("%s %s\n", name, target);
+  }
+  std::fflush(stdout);
+  return 0;
+}
+
 int InjectFailure(const char* arg) {
   if (std::strcmp(arg, "none") == 0) {
     if (!SetText(KELM_DISK_SERVICE, KELM_DISK_FAIL_VALUE, nullptr) ||
@@ -478,6 +492,7 @@ int main(int argc, char** argv) {
   if (argc == 2 && std::strcmp(cmd, "uninstall") == 0) return Uninstall();
   if (argc == 2 && std::strcmp(cmd, "status") == 0) return Status();
   if (argc == 2 && std::strcmp(cmd, "readings") == 0) return Readings();
+  if (argc == 2 && std::strcmp(cmd, "letters") == 0) return Letters();
   if (argc == 3 && std::strcmp(cmd, "key") == 0) return Key(argv[2]);
   if (argc == 3 && std::strcmp(cmd, "receiver") == 0) return Receiver(argv[2]);
   if (argc == 3 && std::strcmp(cmd, "fail") == 0) return InjectFailure(argv[2]);

@@ -169,8 +169,15 @@ bool Unmount(bool xp, char x) {
   return true;
 }
 
+std::string Letters() {
+  SimRun r = Kelmsim("letters");
+  EXPECT_EQ(r.code, 0u);
+  return r.out;
+}
+
 void ExpectNothingLeft(char x) {
   EXPECT_FALSE(Defined(x)) << x;
+  EXPECT_EQ(Letters(), "");
   EXPECT_EQ(GetLogicalDrives() & (1u << (x - 'A')), 0u) << x;
   EXPECT_EQ(Status().find("attached"), std::string::npos);
 }
@@ -212,6 +219,7 @@ TEST_F(Standins, Windows2000AttachAndDismount) {
   EXPECT_STREQ(target, "\\Device\\kelm\\Kelm0");
   EXPECT_NE(GetLogicalDrives() & (1u << ('K' - 'A')), 0u);
   EXPECT_EQ(Status(), "attached 0 K: no 32 " + image_ + "\nmonitor - - 0\nreceiver present 0\n");
+  EXPECT_EQ(Letters(), "K: \\Device\\kelm\\Kelm0\n");  // the driver's link
   ASSERT_TRUE(Unmount(false, 'K'));
   ExpectNothingLeft('K');
 }
@@ -220,6 +228,7 @@ TEST_F(Standins, WindowsXpAttachAndDismount) {
   ASSERT_TRUE(AttachXp('L', 2, Record(image_, 32, "secret", true)));
   EXPECT_TRUE(Defined('L'));
   EXPECT_EQ(Status(), "attached 2 L: yes 32 " + image_ + "\nmonitor - - 0\nreceiver present 0\n");
+  EXPECT_EQ(Letters(), "L: \\Device\\kelm\\Kelm2\n");  // defined from user mode
   ASSERT_TRUE(Unmount(true, 'L'));
   ExpectNothingLeft('L');
 }
@@ -590,7 +599,7 @@ TEST_F(Standins, ReceiverCountsTheSuitesReadings) {
 TEST_F(Standins, UsageErrors) {
   for (const char* args : {"", "bogus", "key", "key 12x", "key 4294967296", "key -1", "receiver sideways",
                            "fail everything", "fail open-volume", "monitor explode", "disk pause",
-                           "status extra", "readings 3"}) {
+                           "status extra", "readings 3", "letters D"}) {
     SCOPED_TRACE(args);
     EXPECT_EQ(Kelmsim(args, true).code, 2u);
   }
