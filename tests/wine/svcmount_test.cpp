@@ -71,16 +71,36 @@ bool WaitFor(const std::function<bool()>& done, DWORD ms = kMountWaitMs) {
   }
 }
 
+std::string Joined(const std::vector<std::string>& lines) {
+  std::string all;
+  for (const std::string& l : lines) all += (all.empty() ? "" : "; ") + l;
+  return all.empty() ? "nothing" : all;
+}
+
+// Waits until the disk stand-in has n slots attached.
+::testing::AssertionResult WaitAttached(std::size_t n, DWORD ms = kMountWaitMs) {
+  std::vector<std::string> seen;
+  if (WaitFor([&] { return (seen = Attached()).size() == n; }, ms)) return ::testing::AssertionSuccess();
+  return ::testing::AssertionFailure() << "waited " << ms << " ms for " << n
+                                       << " attached slot(s); kelmsim status had: " << Joined(seen);
+}
+
 // The receiver readings the service has made since the stand-ins were
 // installed: one a step while the receiver is present.
 unsigned long Readings() { return std::strtoul(Kelmsim("readings").out.c_str(), nullptr, 10); }
 
+::testing::AssertionResult WaitReadings(unsigned long target, DWORD ms) {
+  unsigned long seen = 0;
+  if (WaitFor([&] { return (seen = Readings()) >= target; }, ms)) return ::testing::AssertionSuccess();
+  return ::testing::AssertionFailure() << "waited " << ms << " ms for " << target
+                                       << " receiver readings; the count stayed at " << seen;
+}
+
 // Waits until n whole steps of the service have run after the call: the
 // step reading now may still be at work, the n after it have read and
 // ended once the next one reads. Needs the receiver present and read.
-bool StepsPass(unsigned n) {
-  const unsigned long from = Readings();
-  return WaitFor([&] { return Readings() >= from + n + 1; }, (n + 4) * 1000);
+::testing::AssertionResult StepsPass(unsigned n) {
+  return WaitReadings(Readings() + n + 1, (n + 4) * 1000);
 }
 
 std::string ReadLog() {
@@ -227,11 +247,10 @@ class ServiceMounts : public ::testing::TestWithParam<Platform> {
     ScHandle scm(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
     ScHandle s(OpenServiceA(scm.get(), "KelmSvr", SERVICE_ALL_ACCESS));
     ASSERT_TRUE(s && StartServiceA(s.get(), 0, nullptr)) << GetLastError();
-    ASSERT_TRUE(WaitFor([] {
-      SERVICE_STATUS st{};
-      return QueryState(st) && st.dwCurrentState == SERVICE_RUNNING;
-    }));
-    ASSERT_TRUE(pipe_.Open());
+    SERVICE_STATUS st{};
+    ASSERT_TRUE(WaitFor([&] { return QueryState(st) && st.dwCurrentState == SERVICE_RUNNING; }))
+        << "waited " << kMountWaitMs << " ms for KelmSvr to run; its state stayed " << st.dwCurrentState;
+    ASSERT_TRUE(pipe_.Open()) << "no connection to the service pipe within 5 s";
   }
 
   void TearDown() override {
@@ -256,9 +275,12 @@ class ServiceMounts : public ::testing::TestWithParam<Platform> {
   std::string NewLog() const { return ReadLog().substr(logStart_); }
   bool Xp() const { return GetParam().platform == svc::kPlatformXp; }
 
-  bool WaitLetters(const char* pattern) {
+  ::testing::AssertionResult WaitLetters(const char* pattern) {
     const std::string want = Expect(pattern);
-    return WaitFor([&] { return pipe_.Letters() == want; });
+    std::string seen;
+    if (WaitFor([&] { return (seen = pipe_.Letters()) == want; })) return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "waited " << kMountWaitMs << " ms for CHECKMOUNT letters " << want
+                                         << "; the last answer was " << seen;
   }
 
   Pipe pipe_;
@@ -276,7 +298,7 @@ std::string AttachedLine(unsigned slot, char letter, bool ro, unsigned mb, const
 TEST_P(ServiceMounts, KeyArrivalMountsTheUsersDisks) {
   EXPECT_EQ(pipe_.Ask("CMD:32774"), "CMD:3:7\r");
   Sim("key 1234");
-  ASSERT_TRUE(WaitLetters("01--")) << pipe_.Letters();
+  ASSERT_TRUE(WaitLetters("01--"));
   EXPECT_EQ(Attached(), (std::vector<std::string>{AttachedLine(0, first_, false, 33, "kelm_u1_0.img"),
                                                   AttachedLine(1, char(first_ + 1), true, 40, "kelm_u1_1.img")}));
   EXPECT_EQ(pipe_.Ask("CMD:32774"), "CMD:5:7\r");
@@ -333,7 +355,7 @@ TEST_P(ServiceMounts, AnotherKeyCountsAsTheFirstOnesLoss) {
   EXPECT_EQ(pipe_.Letters(), Expect("01--"));  // still the first user's disks
   pipe_.Tell("CMD:32772");
   // The second key is taken up at the next reading.
-  ASSERT_TRUE(WaitFor([] { return Attached().size() == 1; }));
+  ASSERT_TRUE(WaitAttached(1));
   EXPECT_EQ(Attached()[0], AttachedLine(0, first_, false, 35, "kelm_u2_0.img"));
   EXPECT_EQ(pipe_.Ask("CMD:32775"), "CMD:5678:8\r");
 }
@@ -341,36 +363,36 @@ TEST_P(ServiceMounts, AnotherKeyCountsAsTheFirstOnesLoss) {
 TEST_P(ServiceMounts, WithoutClientALossDismountsAtOnce) {
   pipe_.Close();
   Sim("key 1234");
-  ASSERT_TRUE(WaitFor([] { return Attached().size() == 2; }));
+  ASSERT_TRUE(WaitAttached(2));
   Sim("key none");
-  ASSERT_TRUE(WaitFor([] { return Attached().empty(); }));
+  ASSERT_TRUE(WaitAttached(0));
   EXPECT_EQ(VirtualDiskLetters(), "");
   // Another user's key mounts that user's disk.
   Sim("key 5678");
-  ASSERT_TRUE(WaitFor([] { return Attached().size() == 1; }));
+  ASSERT_TRUE(WaitAttached(1));
   EXPECT_EQ(Attached()[0], AttachedLine(0, first_, false, 35, "kelm_u2_0.img"));
   // A receiver that goes away ends the mount without waiting for the delay.
   Sim("receiver unplug");
-  ASSERT_TRUE(WaitFor([] { return Attached().empty(); }, 3000));
+  ASSERT_TRUE(WaitAttached(0, 3000));
   Sim("receiver plug");
-  ASSERT_TRUE(WaitFor([] { return Attached().size() == 1; }));
+  ASSERT_TRUE(WaitAttached(1));
   // No value from the receiver: its handle is closed, the next reading fails
   // and ends the mount, the one after reopens it. Nothing mounts meanwhile.
   Sim("key noreading");
-  ASSERT_TRUE(WaitFor([] { return Attached().empty(); }, 4000));
+  ASSERT_TRUE(WaitAttached(0, 4000));
   // Only every other step reads now; two more readings span a reopening.
   const unsigned long from = Readings();
-  ASSERT_TRUE(WaitFor([&] { return Readings() >= from + 2; }, 7000));
+  ASSERT_TRUE(WaitReadings(from + 2, 7000));
   EXPECT_TRUE(Attached().empty());
   Sim("key 5678");
-  ASSERT_TRUE(WaitFor([] { return Attached().size() == 1; }));
+  ASSERT_TRUE(WaitAttached(1));
   Sim("receiver fail");
-  ASSERT_TRUE(WaitFor([] { return Attached().empty(); }, 3000));
+  ASSERT_TRUE(WaitAttached(0, 3000));
   Sim("receiver ok");
-  ASSERT_TRUE(WaitFor([] { return Attached().size() == 1; }));
+  ASSERT_TRUE(WaitAttached(1));
   // A key nobody owns mounts nothing.
   Sim("key 4242");
-  ASSERT_TRUE(WaitFor([] { return Attached().empty(); }));
+  ASSERT_TRUE(WaitAttached(0));
   ASSERT_TRUE(StepsPass(2));
   EXPECT_TRUE(Attached().empty());
   ASSERT_TRUE(pipe_.Open());
@@ -436,7 +458,8 @@ TEST_P(ServiceMounts, MissingMonitorIsReportedAndTheDisksStillMount) {
   EXPECT_EQ(KeyIdEntry(), "1234");  // the shell extension's entry is written anyway
   // The warning comes up without holding up the service.
   HWND box = nullptr;
-  EXPECT_TRUE(WaitFor([&] { return (box = FindWindowA(nullptr, "Information")) != nullptr; }, 5000));
+  EXPECT_TRUE(WaitFor([&] { return (box = FindWindowA(nullptr, "Information")) != nullptr; }, 5000))
+      << "no window \"Information\" within 5 s";
   EXPECT_EQ(pipe_.Ask("CMD:32774"), "CMD:5:7\r");
   if (box) {
     char text[200] = {};
@@ -451,7 +474,8 @@ TEST_P(ServiceMounts, MissingMonitorIsReportedAndTheDisksStillMount) {
         reinterpret_cast<LPARAM>(text));
     EXPECT_STREQ(text, "Open the file system service fail. please wait a moment and try again.");
     PostMessageA(box, WM_COMMAND, IDOK, 0);
-    EXPECT_TRUE(WaitFor([] { return FindWindowA(nullptr, "Information") == nullptr; }, 3000));
+    EXPECT_TRUE(WaitFor([] { return FindWindowA(nullptr, "Information") == nullptr; }, 3000))
+        << "the window \"Information\" still there after 3 s";
   }
   Sim("monitor start");
 }
