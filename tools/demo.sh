@@ -5,8 +5,9 @@
 # cycle is narrated: the RF key is heard and the disks mount, the key goes
 # away and the connected tray-side client is told, it answers, the disks go;
 # without a client a loss dismounts by itself; a software installation logs
-# a user in and out. After every step the service's CHECKMOUNT answers and
-# the disk stand-in's own account ("kelmsim status") are compared.
+# a user in and out. After every step the service's CHECKMOUNT answers, the
+# disk stand-in's own account ("kelmsim status") and the drive letters that
+# lead to its disks ("kelmsim letters") are compared.
 #
 # Every step waits, with a bound, for what it narrates; the demo stops at
 # the first step that does not show it, saying what it saw instead.
