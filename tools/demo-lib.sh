@@ -9,6 +9,9 @@
 #                                    polls COMMAND every 0.1 s until it succeeds
 #   demo_passed                      the closing line
 #
+# A script may define demo_diagnose: when the demo fails it is called once
+# to print whatever else may explain the failure.
+#
 # COMMAND is a predicate: it prints what it sees (one short line is best)
 # and succeeds when the condition holds. After a wait, $waited holds the
 # seconds it took (one decimal), $seen the predicate's last output.
@@ -30,8 +33,16 @@ step() {
   say "$demo_steps. $*"
 }
 
+demo_report() {
+  [ "$BASH_SUBSHELL" -eq 0 ] && declare -F demo_diagnose >/dev/null || return 0
+  trap - ERR
+  set +e
+  demo_diagnose 2>&1 | sed 's/^/    /' >&2
+}
+
 die() {
   printf '!!! demo failed in step %d (%s): %s\n' "$demo_steps" "$demo_title" "$*" >&2
+  demo_report
   exit 1
 }
 
@@ -42,6 +53,7 @@ demo_on_error() {
   [ "$BASH_SUBSHELL" -eq 0 ] || exit "$rc"
   printf '!!! demo failed in step %d (%s): "%s" ended with exit code %d (%s line %d)\n' \
     "$demo_steps" "$demo_title" "$command" "$rc" "${BASH_SOURCE[1]:-demo}" "$line" >&2
+  demo_report
   exit "$rc"
 }
 trap 'demo_on_error $? "$BASH_COMMAND" $LINENO' ERR

@@ -54,7 +54,8 @@ cleanup() {
 }
 trap cleanup EXIT
 step "Creating a fresh Wine prefix in $KELM_BENCH_DIR/prefix (Windows XP)"
-bash "$bench/wine-setup.sh" "$KELM_BENCH_DIR" "$build/win64/bin" >/dev/null
+setup_prefix() { bash "$bench/wine-setup.sh" "$KELM_BENCH_DIR" "$build/win64/bin" 2>&1; }
+check "a fresh prefix with its own Xvfb and wineserver" setup_prefix
 . "$bench/wine-env.sh"
 cd "$KELM_BENCH_DIR"   # a folder Wine can see as a working directory
 win() { timeout 120 "$WINE" "$@" 2>/dev/null | tr -d '\r'; }
@@ -241,6 +242,28 @@ agree() {
   echo "    kelmsim status:  slot:letter$standin"
   echo "    kelmsim letters: slot:letter$letters"
   check "the service, the disk stand-in and the drive letters to agree" same_letters "$service" "$standin" "$letters"
+}
+
+# What else the suite looked like when a step failed.
+demo_diagnose() {
+  echo "[when it failed]"
+  if kill -0 "$(cat "$KELM_BENCH_DIR/wineserver.pid" 2>/dev/null)" 2>/dev/null; then
+    echo "the session's persistent wineserver is running"
+  else
+    echo "the session's persistent wineserver is gone"
+  fi
+  win sc query KelmSvr | grep STATE | sed 's/^ *//'
+  timeout 60 "$WINE" "$sim" status 2>&1 | tr -d '\r'
+  echo "receiver readings: $(win "$sim" readings)"
+  echo "[the service log's last lines]"
+  local size
+  size=$(log_size)
+  log_since $((size > 3000 ? size - 3000 : 0)) | tail -n 8
+  if [ -n "$client" ]; then
+    echo "[the client's last lines]"
+    client_out | tail -n 5
+  fi
+  echo "[the prefix and its logs stay in $KELM_BENCH_DIR until the next run]"
 }
 
 # --- The cycle ------------------------------------------------------------------
