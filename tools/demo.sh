@@ -67,10 +67,14 @@ log="$WINEPREFIX/drive_c/kelmlog.txt"
 
 # --- What the stand-ins and the service say -----------------------------------
 # Each predicate prints what it sees and succeeds when it sees what it names.
-attached_lines() { win "$sim" status | grep '^attached' || true; }
+attached_lines() {
+  local status
+  status=$(win "$sim" status) || { echo "kelmsim status failed"; return 1; }
+  grep '^attached' <<<"$status" || true
+}
 attached() {  # attached N [IMAGE]: N slots attached (all of IMAGE's user when given)
   local lines n
-  lines=$(attached_lines)
+  lines=$(attached_lines) || { echo "$lines"; return 1; }
   n=$(grep -c . <<<"$lines" || true)
   echo "$n attached${lines:+: $(tr '\n' ';' <<<"$lines")}"
   [ "$n" -eq "$1" ] || return 1
