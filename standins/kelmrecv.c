@@ -3,7 +3,10 @@
    receiver. It exposes the USB device interface and answers the key
    reading with what its service key's Parameters say at that moment:
    "code" (REG_DWORD), "noreading" (nonzero: write nothing), "fail"
-   (nonzero: fail the reading). */
+   (nonzero: fail the reading). It counts the suite's readings in
+   "readings", so that a test can see the service's once-a-second steps go
+   by; kelmsim marks its own readings with an input byte and is not
+   counted. */
 #include <ntddk.h>
 
 #include "standin_dev.h"
@@ -34,6 +37,11 @@ static NTSTATUS Forward(RXEXT* ext, PIRP irp) {
 static NTSTATUS Read(PIO_STACK_LOCATION sp, PIRP irp) {
   ULONG value = 0;
   UCHAR* out = (UCHAR*)irp->AssociatedIrp.SystemBuffer;
+  if (sp->Parameters.DeviceIoControl.InputBufferLength == 0) {
+    ULONG readings = 0;
+    StandinReadDword(&g_params, L"readings", &readings);
+    StandinWriteDword(&g_params, L"readings", readings + 1);
+  }
   if (StandinReadDword(&g_params, L"fail", &value) && value) return Complete(irp, STATUS_UNSUCCESSFUL, 0);
   if (StandinReadDword(&g_params, L"noreading", &value) && value) return Complete(irp, STATUS_SUCCESS, 0);
   if (sp->Parameters.DeviceIoControl.OutputBufferLength < 4 || !out)

@@ -52,7 +52,7 @@ int Fail(const char* what) {
 
 int Usage() {
   std::fputs(
-      "usage: kelmsim install [win98] | uninstall | status\n"
+      "usage: kelmsim install [win98] | uninstall | status | readings | letters\n"
       "       kelmsim key CODE|none|noreading\n"
       "       kelmsim receiver unplug|plug|fail|ok\n"
       "       kelmsim fail create-link|open-file|link-removal|close-all|start-up|volume|none\n"
@@ -210,12 +210,14 @@ bool FindReceiver(bool open, UniqueHandle* out) {
   }
 }
 
-// What the suite would read: 0 when absent or the reading fails.
+// What the suite would read: 0 when absent or the reading fails. The input
+// byte keeps this reading out of the driver's count of the suite's.
 DWORD ReadReceiver() {
   UniqueHandle h;
   if (!FindReceiver(false, nullptr) || !FindReceiver(true, &h) || !h) return 0;
   DWORD code = 0xFFFFFFFFu;
-  if (!Ioctl(h.get(), KELM_RX_IOCTL_READ, nullptr, 0, &code, sizeof code, nullptr)) return 0;
+  const char mark = 'k';
+  if (!Ioctl(h.get(), KELM_RX_IOCTL_READ, &mark, sizeof mark, &code, sizeof code, nullptr)) return 0;
   return code;
 }
 
@@ -268,9 +270,10 @@ int Install(bool win98) {
   }
   ScHandle scm(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
   if (!scm) return Fail("OpenSCManagerA");
-  // Fresh settings: no injected failure, receiver hears no key.
+  // Fresh settings: no injected failure, receiver hears no key, no readings.
   if (!SetText(disk.service, KELM_DISK_FAIL_VALUE, nullptr) || !SetDword(KELM_RX_SERVICE, "code", 0) ||
-      !SetDword(KELM_RX_SERVICE, "noreading", 0) || !SetDword(KELM_RX_SERVICE, "fail", 0))
+      !SetDword(KELM_RX_SERVICE, "noreading", 0) || !SetDword(KELM_RX_SERVICE, "fail", 0) ||
+      !SetDword(KELM_RX_SERVICE, "readings", 0))
     return Fail("writing the Parameters keys");
   for (const Driver* d : {&disk, &kMonitor}) {
     ScHandle svc = EnsureService(scm.get(), *d, dst + d->file);
@@ -370,6 +373,36 @@ int Receiver(const char* arg) {
   return Usage();
 }
 
+// How many readings the receiver has answered to others than kelmsim since
+// the install, whether it is plugged in now or not.
+int Readings() {
+  RegKey key;
+  DWORD value = 0, type = 0, size = sizeof value;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, ParamsKey(KELM_RX_SERVICE).c_str(), 0, KEY_QUERY_VALUE, key.put()) !=
+          ERROR_SUCCESS ||
+      RegQueryValueExA(key.get(), "readings", nullptr, &type, reinterpret_cast<BYTE*>(&value), &size) !=
+          ERROR_SUCCESS ||
+      type != REG_DWORD)
+    value = 0;
+  std::printf("%lu\n", static_cast<unsigned long>(value));
+  std::fflush(stdout);
+  return 0;
+}
+
+// Drive letters whose DOS device leads to one of the disk devices, however
+// they were made (a driver's link or a user-mode definition).
+int Letters() {
+  for (char c = 'A'; c <= 'Z'; ++c) {
+    const char name[3] = {c, ':', 0};
+    char target[200] = {};
+    if (!QueryDosDeviceA(name, target, sizeof target)) continue;
+    if (_strnicmp(target, "\\Device\\kelm", 12) != 0) continue;
+    std::printf("%s %s\n", name, target);
+  }
+  std::fflush(stdout);
+  return 0;
+}
+
 int InjectFailure(const char* arg) {
   if (std::strcmp(arg, "none") == 0) {
     if (!SetText(KELM_DISK_SERVICE, KELM_DISK_FAIL_VALUE, nullptr) ||
@@ -458,6 +491,8 @@ int main(int argc, char** argv) {
   if (argc == 3 && std::strcmp(cmd, "install") == 0 && std::strcmp(argv[2], "win98") == 0) return Install(true);
   if (argc == 2 && std::strcmp(cmd, "uninstall") == 0) return Uninstall();
   if (argc == 2 && std::strcmp(cmd, "status") == 0) return Status();
+  if (argc == 2 && std::strcmp(cmd, "readings") == 0) return Readings();
+  if (argc == 2 && std::strcmp(cmd, "letters") == 0) return Letters();
   if (argc == 3 && std::strcmp(cmd, "key") == 0) return Key(argv[2]);
   if (argc == 3 && std::strcmp(cmd, "receiver") == 0) return Receiver(argv[2]);
   if (argc == 3 && std::strcmp(cmd, "fail") == 0) return InjectFailure(argv[2]);

@@ -62,7 +62,9 @@
 #define KELM_MON_SERVICE "kelmmon"
 
 /* RF key receiver: REG_DWORD "code", "noreading", "fail" under the
-   service key's Parameters, read on every request. */
+   service key's Parameters, read on every request. The driver counts the
+   readings it is asked for in REG_DWORD "readings" there, except those
+   that carry input bytes (kelmsim's own). */
 #define KELM_RX_IOCTL_READ 0x220008u
 #define KELM_RX_SERVICE "kelmrecv"
 #define KELM_RX_HARDWARE_ID "USB\\VID_4B1E&PID_0001"

@@ -45,6 +45,20 @@ BOOLEAN StandinReadDword(PCUNICODE_STRING params, PCWSTR name, ULONG* value) {
   return TRUE;
 }
 
+BOOLEAN StandinWriteDword(PCUNICODE_STRING params, PCWSTR name, ULONG value) {
+  OBJECT_ATTRIBUTES oa;
+  HANDLE key;
+  UNICODE_STRING valueName;
+  NTSTATUS st;
+  InitializeObjectAttributes(&oa, (PUNICODE_STRING)params, OBJ_CASE_INSENSITIVE | OBJ_KERNEL_HANDLE,
+                             NULL, NULL);
+  if (!NT_SUCCESS(ZwOpenKey(&key, KEY_SET_VALUE, &oa))) return FALSE;
+  RtlInitUnicodeString(&valueName, name);
+  st = ZwSetValueKey(key, &valueName, 0, REG_DWORD, &value, sizeof value);
+  ZwClose(key);
+  return NT_SUCCESS(st);
+}
+
 static WCHAR Lower(WCHAR c) { return (c >= L'A' && c <= L'Z') ? (WCHAR)(c + (L'a' - L'A')) : c; }
 
 BOOLEAN StandinTextEquals(PCUNICODE_STRING params, PCWSTR name, const char* text) {

@@ -48,12 +48,10 @@ B='C:\kelmbench\bin'
 # --- A fresh prefix with one persistent wineserver.
 [ -d "$WINEPREFIX" ] && "$WINESERVER" -k 2>/dev/null
 rm -rf "$dir"
-mkdir -p "$dir"
+mkdir -p "$WINEPREFIX"
 cd "$dir" || exit 1   # a folder Wine can see as a working directory
-start_wineserver() {
-  nohup timeout 7200 "$WINESERVER" -f -p </dev/null >>"$dir/wineserver.log" 2>&1 &
-  echo $! >"$dir/wineserver.pid"
-}
+. "$root/tests/bench/wineserver.sh"
+start_bench_wineserver() { start_wineserver "$dir/wineserver.log" "$dir/wineserver.pid" || die "no wineserver"; }
 echo_pid=
 cleanup() {
   [ -n "$echo_pid" ] && kill "$echo_pid" 2>/dev/null
@@ -69,17 +67,17 @@ trap cleanup EXIT
 trap 'exit 130' INT TERM
 
 say "prefix: $WINEPREFIX"
-start_wineserver
+start_bench_wineserver
 "$WINE" wineboot -i >"$dir/wineboot.log" 2>&1 || die "wineboot failed (see $dir/wineboot.log)"
 win reg add 'HKCU\Software\Wine' /v Version /d winxp /f >/dev/null || die "cannot set the Windows version"
 # Z: would count as a drive letter in use and leave no letter to mount on;
 # the mount manager has published it already, so start a new session.
 "$WINESERVER" -k 2>/dev/null
-sleep 0.5
+"$WINESERVER" -w 2>/dev/null   # until it has gone
 rm -f "$WINEPREFIX/dosdevices/z:"
 mkdir -p "$WINEPREFIX/drive_c/kelmbench"
 ln -sfn "$bin" "$WINEPREFIX/drive_c/kelmbench/bin"
-start_wineserver
+start_bench_wineserver
 win cmd /c exit >/dev/null
 
 # --- Stand-ins, service, user 1234 with two auto-mount slots.

@@ -5,38 +5,187 @@
 # cycle is narrated: the RF key is heard and the disks mount, the key goes
 # away and the connected tray-side client is told, it answers, the disks go;
 # without a client a loss dismounts by itself; a software installation logs
-# a user in and out. After every step the service's CHECKMOUNT answers and
-# the disk stand-in's own account ("kelmsim status") are compared.
-set -euo pipefail
+# a user in and out. After every step the service's CHECKMOUNT answers, the
+# disk stand-in's own account ("kelmsim status") and the drive letters that
+# lead to its disks ("kelmsim letters") are compared.
+#
+# Every step waits, with a bound, for what it narrates; the demo stops at
+# the first step that does not show it, saying what it saw instead.
+#
+#   bash tools/demo.sh [--no-build] [--build-dir DIR] [--dir DIR]
+#
+# --no-build skips installing packages and building (the test run has done
+# both); --build-dir is the build folder (default build/); --dir the demo's
+# own folder for its prefix, Xvfb and wineserver (default BUILD/demo).
+set -eEuo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-bash "$root/tools/deps.sh"
+. "$root/tools/demo-lib.sh"
+
+build_it=1
 build="$root/build"
-cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build "$build" -j"$(nproc)"
+demo_dir=""
+while [ $# -gt 0 ]; do
+  case $1 in
+    --no-build) build_it="" ;;
+    --build-dir) build=$(realpath -m "${2:?--build-dir needs a folder}"); shift ;;
+    --dir) demo_dir=$(realpath -m "${2:?--dir needs a folder}"); shift ;;
+    *) echo "usage: bash tools/demo.sh [--no-build] [--build-dir DIR] [--dir DIR]" >&2; exit 2 ;;
+  esac
+  shift
+done
+if [ -n "$build_it" ]; then
+  bash "$root/tools/deps.sh"
+  cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+  cmake --build "$build" -j"$(nproc)"
+fi
+for f in "$build/win64/bin/kelmsvc.exe" "$build/win64/bin/kelmsim.exe" "$build/bin/kelmimg"; do
+  [ -e "$f" ] || die "$f is missing: build first (bash tools/demo.sh without --no-build)"
+done
 echo "built: $build/win32/bin (shipping) and $build/win64/bin"
 
 # Its own prefix, wineserver and Xvfb, ended on the way out.
-export KELM_BENCH_DIR="$build/demo"
+export KELM_BENCH_DIR="${demo_dir:-$build/demo}"
 bench="$root/tests/bench"
+client=""
 cleanup() {
   exec 3>&- 2>/dev/null || true
-  [ -n "${client:-}" ] && kill "$client" 2>/dev/null || true
+  [ -n "$client" ] && kill "$client" 2>/dev/null || true
   bash "$bench/wine-teardown.sh" "$KELM_BENCH_DIR" >/dev/null 2>&1 || true
 }
 trap cleanup EXIT
-say() { printf '\n=== %s\n' "$*"; }
-note() { printf '    (%s)\n' "$*"; }
-say "Creating a fresh Wine prefix in $KELM_BENCH_DIR/prefix (Windows XP)"
-bash "$bench/wine-setup.sh" "$KELM_BENCH_DIR" "$build/win64/bin" >/dev/null
+step "Creating a fresh Wine prefix in $KELM_BENCH_DIR/prefix (Windows XP)"
+setup_prefix() { bash "$bench/wine-setup.sh" "$KELM_BENCH_DIR" "$build/win64/bin" 2>&1; }
+check "a fresh prefix with its own Xvfb and wineserver" setup_prefix
 . "$bench/wine-env.sh"
 cd "$KELM_BENCH_DIR"   # a folder Wine can see as a working directory
-win() { "$WINE" "$@" 2>/dev/null | tr -d '\r'; }
+win() { timeout 120 "$WINE" "$@" 2>/dev/null | tr -d '\r'; }
 bin='C:\kelmtest\bin'
 sim="$bin\\kelmsim.exe"
 store="$bin\\kelmstore.exe"
 img="$bin\\kelmimg.exe"
+log="$WINEPREFIX/drive_c/kelmlog.txt"
 
-# --- CHECKMOUNT against the stand-in ----------------------------------------
+# --- What the stand-ins and the service say -----------------------------------
+# Each predicate prints what it sees and succeeds when it sees what it names.
+attached_lines() {
+  local status
+  status=$(win "$sim" status) || { echo "kelmsim status failed"; return 1; }
+  grep '^attached' <<<"$status" || true
+}
+attached() {  # attached N [IMAGE]: N slots attached (all of IMAGE's user when given)
+  local lines n
+  lines=$(attached_lines) || { echo "$lines"; return 1; }
+  n=$(grep -c . <<<"$lines" || true)
+  echo "$n attached${lines:+: $(tr '\n' ';' <<<"$lines")}"
+  [ "$n" -eq "$1" ] || return 1
+  [ -z "${2:-}" ] || [ "$(grep -c -- "$2" <<<"$lines" || true)" -eq "$1" ]
+}
+receiver_is() {  # receiver_is "present 0"
+  local line
+  line=$(win "$sim" status | grep '^receiver' || true)
+  echo "${line:-no receiver line}"
+  [ "$line" = "receiver $1" ]
+}
+readings() { win "$sim" readings; }
+readings_reach() {
+  local n
+  n=$(readings)
+  echo "the service has read the receiver $n times since the install"
+  [ "$n" -ge "$1" ]
+}
+service_is() {
+  local state
+  state=$(win sc query KelmSvr | grep STATE | sed 's/^ *//' || true)
+  echo "${state:-no such service}"
+  grep -q "$1" <<<"$state"
+}
+log_size() { stat -c %s "$log" 2>/dev/null || echo 0; }
+log_since() {  # the log's lines after byte offset $1, GBK texts as UTF-8
+  tail -c +"$(($1 + 1))" "$log" 2>/dev/null | iconv -f gbk -t utf-8 -c | tr -d '\r' | grep -av '^$' || true
+}
+log_shows() {  # log_shows OFFSET TEXT: a line with TEXT after OFFSET
+  local new
+  new=$(log_since "$1")
+  if grep -aq -- "$2" <<<"$new"; then
+    grep -a -- "$2" <<<"$new" | tail -n 1
+    return 0
+  fi
+  echo "no such line; the last new ones: $(tail -n 3 <<<"$new" | tr '\n' '|')"
+  return 1
+}
+fsck_clean() { fsck.fat -n "$1" 2>&1; }
+not_before() {  # not_before SECONDS LIMIT: what was waited took at least LIMIT
+  echo "it took $1 s"
+  awk -v t="$1" -v l="$2" 'BEGIN { exit !(t >= l) }'
+}
+
+# Waits until the stand-in has N slots attached (of IMAGE's user when given).
+wait_attached() {
+  local n=$1 bound=${2:-10}
+  wait_for "$n attached slot(s)${3:+ of $3}" "$bound" attached "$n" "${3:-}"
+  note "$n attached after $waited s"
+}
+# Waits until N more whole steps of the service have run: the step reading
+# now may still be at work, so N + 1 more readings.
+wait_steps() {
+  local n=$1 from
+  from=$(readings)
+  wait_for "$n more step(s) of the service (receiver readings past $from)" $((n + 5)) readings_reach $((from + n + 1))
+}
+
+# --- The tray-side client -------------------------------------------------------
+client_out() { tr -d '\r' <client.raw; }
+client_count() { client_out | grep -cx -- "$1" || true; }
+client_has() {  # client_has LINE COUNT: COUNT lines matching LINE (a pattern)
+  local n
+  n=$(client_count "$1")
+  echo "$n line(s) '$1' from the client; its last: $(client_out | tail -n 3 | tr '\n' '|')"
+  [ "$n" -ge "$2" ]
+}
+show_client() {  # the client's lines since the last call
+  # CHECKMOUNT exchanges are shown decoded by agree.
+  client_out | tail -n +"$((shown + 1))" | grep -v -e '^> CMD:32776$' -e '^< CMD:[0-9]*:9$' |
+    sed 's/^/    client /' || true
+  shown=$(client_out | wc -l)
+}
+# Sends a request and waits until the service has answered ANSWER (a
+# pattern; COUNT such answers, default 1): the service serves requests in
+# order, so whatever was asked before is done too.
+ask() {
+  local count=${3:-1} before
+  before=$(client_count "< $2")
+  echo "$1" >&3
+  wait_for "the answer '$2' to $1" 5 client_has "< $2" $((before + count))
+}
+# Sends a request that has no answer, once the client has passed it on.
+tell() {
+  local before
+  before=$(client_count "> $1")
+  echo "$1" >&3
+  wait_for "the client to send $1" 5 client_has "> $1" $((before + 1))
+}
+start_client() {
+  rm -f client.in client.raw
+  mkfifo client.in
+  exec 3<>client.in
+  : >client.raw
+  # The client must not hold the writing end itself, or it never sees the end.
+  "$WINE" "$bin\\kelmpipe.exe" --stdin <client.in >>client.raw 2>/dev/null 3>&- &
+  client=$!
+  shown=0
+  wait_for "the client to connect" 10 client_has 'connected' 1
+  show_client
+}
+stop_client() {
+  exec 3>&-
+  wait_for "the client to disconnect" 10 client_has 'disconnected' 1
+  wait "$client" 2>/dev/null || true
+  show_client
+  client=""
+  rm -f client.in
+}
+
+# --- CHECKMOUNT against the stand-in ------------------------------------------
 # Slot:letter pairs of the mounted slots, "-" when none.
 checkmount_pairs() {  # reads "< CMD:V:9" lines
   local pairs="" v
@@ -51,235 +200,260 @@ status_pairs() {
   pairs=$(win "$sim" status | awk '/^attached/ {printf " %s:%s", $2, substr($3, 1, 1)}')
   echo "${pairs:- -}"
 }
+# Drive letters that lead to a disk device, as slot:letter pairs.
+letter_pairs() {
+  local pairs
+  pairs=$(win "$sim" letters | sed -n 's/^\(.\): .*Kelm\([0-9]\)$/\2:\1/p' | sort | tr '\n' ' ')
+  pairs=${pairs% }
+  echo " ${pairs:--}"
+}
+four_answers() {
+  local n
+  n=$(grep -c '^< CMD:[0-9]*:9$' <<<"$1" || true)
+  echo "$n CHECKMOUNT answers: $(tr '\n' '|' <<<"$1")"
+  [ "$n" -eq 4 ]
+}
+same_letters() {
+  echo "CHECKMOUNT:$1, kelmsim status:$2, kelmsim letters:$3"
+  [ "$1" = "$2" ] && [ "$2" = "$3" ]
+}
+pipe_answers() {  # pipe_answers REQUEST ANSWER: a client of its own is answered just that
+  local got
+  got=$(win "$bin\\kelmpipe.exe" "$1" | sed -n 's/^< //p' | tr '\n' ' ')
+  got=${got% }
+  echo "${got:-no answer}"
+  [ "$got" = "$2" ]
+}
 # Asks CHECKMOUNT (through the connected client when there is one) and
-# compares the letters with what the disk stand-in has attached.
+# compares the letters with what the disk stand-in has attached and with
+# the drive letters that lead to its disks (none left behind).
 agree() {
-  local service
-  if [ -n "${client:-}" ]; then
+  local service answers
+  if [ -n "$client" ]; then
     local before
     before=$(client_out | wc -l)
-    echo "CMD:32776" >&3
-    for _ in $(seq 30); do
-      [ "$(client_out | tail -n +"$((before + 1))" | grep -c ':9$')" -ge 4 ] && break
-      sleep 0.1
-    done
+    ask CMD:32776 'CMD:[0-9]*:9' 4
     service=$(client_out | tail -n +"$((before + 1))" | checkmount_pairs)
   else
-    service=$(win "$bin\\kelmpipe.exe" CMD:32776 | checkmount_pairs)
+    answers=$(win "$bin\\kelmpipe.exe" CMD:32776)
+    check "four CHECKMOUNT answers" four_answers "$answers"
+    service=$(checkmount_pairs <<<"$answers")
   fi
-  local standin
+  local standin letters
   standin=$(status_pairs)
-  echo "    CHECKMOUNT:    slot:letter$service"
-  echo "    kelmsim status: slot:letter$standin"
-  if [ "$service" != "$standin" ]; then
-    echo "!!! the service and the disk stand-in disagree" >&2
-    exit 1
+  letters=$(letter_pairs)
+  echo "    CHECKMOUNT:      slot:letter$service"
+  echo "    kelmsim status:  slot:letter$standin"
+  echo "    kelmsim letters: slot:letter$letters"
+  check "the service, the disk stand-in and the drive letters to agree" same_letters "$service" "$standin" "$letters"
+}
+
+# What else the suite looked like when a step failed.
+demo_diagnose() {
+  echo "[when it failed]"
+  if kill -0 "$(cat "$KELM_BENCH_DIR/wineserver.pid" 2>/dev/null)" 2>/dev/null; then
+    echo "the session's persistent wineserver is running"
+  else
+    echo "the session's persistent wineserver is gone"
   fi
-}
-# Waits until the stand-in has N slots attached (at most S seconds).
-wait_attached() {
-  local n=$1 s=${2:-10} t0=$SECONDS
-  for _ in $(seq $((s * 10))); do
-    [ "$(win "$sim" status | grep -c '^attached')" -eq "$n" ] && {
-      note "$n attached after $((SECONDS - t0)) s"
-      return 0
-    }
-    sleep 0.1
-  done
-  echo "!!! expected $n attached slots" >&2
-  exit 1
-}
-# Waits until the client's output has COUNT lines "< WHAT" (at most S seconds).
-wait_client() {
-  local what=$1 count=$2 s=${3:-10} t0=$SECONDS
-  for _ in $(seq $((s * 10))); do
-    [ "$(client_out | grep -cx -- "< $what")" -ge "$count" ] && {
-      note "arrived after $((SECONDS - t0)) s"
-      return 0
-    }
-    sleep 0.1
-  done
-  echo "!!! no '$what' from the service" >&2
-  exit 1
-}
-client_out() { tr -d '\r' <client.raw; }
-show_client() {  # the client's lines since the last call
-  sleep 0.3
-  # CHECKMOUNT exchanges are shown decoded by agree.
-  client_out | tail -n +"$((shown + 1))" | grep -v -e '^> CMD:32776$' -e '^< CMD:[0-9]*:9$' |
-    sed 's/^/    client /' || true
-  shown=$(client_out | wc -l)
-}
-start_client() {
-  rm -f client.in client.raw
-  mkfifo client.in
-  exec 3<>client.in
-  : >client.raw
-  # The client must not hold the writing end itself, or it never sees the end.
-  "$WINE" "$bin\\kelmpipe.exe" --stdin <client.in >>client.raw 2>/dev/null 3>&- &
-  client=$!
-  shown=0
-  for _ in $(seq 50); do client_out | grep -q connected && break; sleep 0.1; done
-  show_client
-}
-stop_client() {
-  exec 3>&-
-  wait "$client" 2>/dev/null || true
-  sleep 0.3
-  show_client
-  client=""
-  rm -f client.in
+  win sc query KelmSvr | grep STATE | sed 's/^ *//'
+  timeout 60 "$WINE" "$sim" status 2>&1 | tr -d '\r'
+  echo "receiver readings: $(win "$sim" readings)"
+  echo "[the service log's last lines]"
+  local size
+  size=$(log_size)
+  log_since $((size > 3000 ? size - 3000 : 0)) | tail -n 8
+  if [ -n "$client" ]; then
+    echo "[the client's last lines]"
+    client_out | tail -n 5
+  fi
+  echo "[the prefix and its logs stay in $KELM_BENCH_DIR until the next run]"
 }
 
 # --- The cycle ------------------------------------------------------------------
-say "Installing the stand-ins for the outside drivers (test equipment): kelmsim install"
+step "Installing the stand-ins for the outside drivers (test equipment): kelmsim install"
 win "$sim" install
 win "$sim" status | sed 's/^/    /'
+check "a receiver hearing no key" receiver_is "present 0"
+check "nothing attached" attached 0
 
-say "Two users and their enciphered disks"
+step "Two users and their enciphered disks"
 mkdir -p "$WINEPREFIX/drive_c/kelmdisks"
-win "$img" create --size 40 --password alpha1 --no-sync 'C:\kelmdisks\u1234-0.img'
-win "$img" create --size 34 --password beta22 --no-sync 'C:\kelmdisks\u1234-1.img'
-win "$img" create --size 36 --password gamma3 --no-sync 'C:\kelmdisks\u5678-0.img'
+win "$img" create --size 40 --password alpha1 --no-sync 'C:\kelmdisks\u1234-0.img' | sed 's/^/    /'
+win "$img" create --size 34 --password beta22 --no-sync 'C:\kelmdisks\u1234-1.img' | sed 's/^/    /'
+win "$img" create --size 36 --password gamma3 --no-sync 'C:\kelmdisks\u5678-0.img' | sed 's/^/    /'
 note "an image is a FAT volume whose sectors are enciphered under the slot password"
 win "$img" info --password alpha1 'C:\kelmdisks\u1234-0.img' | sed 's/^/    /'
-"$build/bin/kelmimg" decipher --password alpha1 "$WINEPREFIX/drive_c/kelmdisks/u1234-0.img" plain.img
+"$build/bin/kelmimg" decipher --password alpha1 "$WINEPREFIX/drive_c/kelmdisks/u1234-0.img" plain.img |
+  sed 's/^/    /'
 echo "    [fsck.fat -n on the deciphered copy]"
-fsck.fat -n plain.img | sed 's/^/    /'
+check "fsck.fat to find the deciphered copy clean" fsck_clean plain.img
+sed 's/^/    /' <<<"$seen"
 rm -f plain.img
-win "$store" user 1234 3
-win "$store" slot 1234 0 'C:\kelmdisks\u1234-0.img' 40 alpha1 auto
-win "$store" slot 1234 1 'C:\kelmdisks\u1234-1.img' 34 beta22 auto ro
-win "$store" user 5678 3
-win "$store" slot 5678 0 'C:\kelmdisks\u5678-0.img' 36 gamma3 auto
+{
+  win "$store" user 1234 3
+  win "$store" slot 1234 0 'C:\kelmdisks\u1234-0.img' 40 alpha1 auto
+  win "$store" slot 1234 1 'C:\kelmdisks\u1234-1.img' 34 beta22 auto ro
+  win "$store" user 5678 3
+  win "$store" slot 5678 0 'C:\kelmdisks\u5678-0.img' 36 gamma3 auto
+} | sed 's/^/    /'
 note "user 1234: key-loss delay 3 s, two auto-mount slots (slot 1 read-only); user 5678: one slot"
 win reg query 'HKLM\SOFTWARE\kelm\1234' | grep -E 'delay|Valid0|ImageFile0|ImageFileSize0|AutoMount0|pass0' |
   sed 's/^ */    /'
 note "pass0 holds the slot password enciphered, never the password itself"
 
-say "Installing and starting the mount service"
+step "Installing and starting the mount service"
 kelmdir="$WINEPREFIX/drive_c/windows/system32/kelm"
 mkdir -p "$kelmdir"
 cp "$build/win64/bin/kelmsvc.exe" "$kelmdir/"
 svc='C:\windows\system32\kelm\kelmsvc.exe'
 win "$svc" -install | sed 's/^/    /'
 win sc start KelmSvr >/dev/null
-for _ in $(seq 50); do win sc query KelmSvr | grep -q RUNNING && break; sleep 0.1; done
-win sc query KelmSvr | grep STATE | sed 's/^ */    /'
+wait_for "KelmSvr to run" 10 service_is RUNNING
+echo "    $seen"
 
-say "A tray-side client connects and stays connected (kelmpipe --stdin)"
+step "A tray-side client connects and stays connected (kelmpipe --stdin)"
 start_client
-echo "CMD:32774" >&3
+ask CMD:32774 'CMD:3:7'
 show_client
 note "state 3: nothing mounted"
 agree
 
-say "The RF key of user 1234 is heard: kelmsim key 1234"
+step "The RF key of user 1234 is heard: kelmsim key 1234"
 win "$sim" key 1234
-wait_attached 2
-echo "CMD:32774" >&3
-echo "CMD:32775" >&3
+wait_attached 2 10 u1234
+ask CMD:32774 'CMD:5:7'
+ask CMD:32775 'CMD:1234:8'
 show_client
 note "state 5 = the user's disks are mounted, key 1234"
 agree
 win "$sim" status | sed 's/^/    /'
 
-say "The key goes away: kelmsim key none"
+step "The key goes away: kelmsim key none"
 win "$sim" key none
-wait_client 'CMD:1234:1' 1 10
+wait_for "KEYLOST for 1234 on the client" 10 client_has '< CMD:1234:1' 1
+note "arrived after $waited s"
+check "KEYLOST only after the delay (2 s at least)" not_before "$waited" 2
 show_client
 note "KEYLOST (code 1) after the 3-step delay; the disks stay until the tray side decides"
 agree
 
-say "The tray side answers KEYBACK (the user confirmed): the disks stay"
-echo "CMD:32773" >&3
+step "The tray side answers KEYBACK (the user confirmed): the disks stay"
+tell CMD:32773
 show_client
 agree
 note "the key is still away, so after the delay it is reported again"
-wait_client 'CMD:1234:1' 2 10
+wait_for "a second KEYLOST for 1234 on the client" 10 client_has '< CMD:1234:1' 2
+note "arrived after $waited s"
 show_client
 
-say "This time the tray side answers KEYTIMEOUT: the disks are dismounted"
-echo "CMD:32772" >&3
+step "This time the tray side answers KEYTIMEOUT: the disks are dismounted"
+tell CMD:32772
+show_client
 wait_attached 0
-echo "CMD:32774" >&3
+ask CMD:32774 'CMD:3:7'
 show_client
 agree
 
-say "The client disconnects; the key comes back and the disks mount again"
+step "The client disconnects; the key comes back and the disks mount again"
 stop_client
 win "$sim" key 1234
-wait_attached 2
+wait_attached 2 10 u1234
 agree
-say "With no client connected, a loss dismounts by itself after the delay"
+
+step "With no client connected, a loss dismounts by itself after the delay"
 win "$sim" key none
 wait_attached 0 10
+check "the dismount only after the delay (2 s at least)" not_before "$waited" 2
 agree
 
-say "Another user's key: kelmsim key 5678"
+step "Another user's key: kelmsim key 5678"
 win "$sim" key 5678
-wait_attached 1
+wait_attached 1 10 u5678
 agree
-win "$sim" status | grep '^attached' | sed 's/^/    /'
-say "The receiver is unplugged: the mount ends at once, without the delay"
+attached_lines | sed 's/^/    /'
+
+step "The receiver is unplugged: the mount ends at once, without the delay"
 win "$sim" receiver unplug
+check "no receiver" receiver_is "absent 0"
 wait_attached 0 3
 agree
-win "$sim" receiver plug
-win "$sim" key none
-sleep 1.5
 
-say "The disk driver refuses the image (kelmsim fail open-file): the attach is undone"
-win "$sim" fail open-file
-win "$sim" key 1234
-sleep 2.5
+step "The receiver is plugged in again, hearing no key: nothing mounts"
+# The stand-in keeps its code across unplug and plug: clear it first, or
+# the receiver comes back hearing 5678.
+win "$sim" key none
+win "$sim" receiver plug
+check "a receiver hearing no key" receiver_is "present 0"
+wait_steps 2
+note "$seen"
+check "GETKEY to answer key 0 (none)" pipe_answers CMD:32775 'CMD:0:8'
+echo "    GETKEY: $seen"
 agree
-note "no letter, link or DOS device definition is left behind; the log says why:"
-iconv -f gbk -t utf-8 -c "$WINEPREFIX/drive_c/kelmlog.txt" | tr -d '\r' | grep -a 'IOCTL_FILE_DISK_OPEN_FILE' |
-  tail -n 1 | sed 's/^/    /'
+
+step "The disk driver refuses the image (kelmsim fail open-file): the attach is undone"
+win "$sim" fail open-file
+offset=$(log_size)
+win "$sim" key 1234
+wait_for "the service to log the refused IOCTL_FILE_DISK_OPEN_FILE" 10 log_shows "$offset" 'IOCTL_FILE_DISK_OPEN_FILE'
+note "the log says why, after $waited s:"
+echo "    $seen"
+wait_steps 1
+note "the step that tried is over: no letter, link or DOS device definition is left behind"
+agree
 win "$sim" fail none
 win "$sim" key none
 
-say "A software installation: INSTALLTYPE SOFTWARE, the service restarted"
+step "A software installation: INSTALLTYPE SOFTWARE, the service restarted"
 win sc stop KelmSvr >/dev/null
-for _ in $(seq 50); do win sc query KelmSvr | grep -q STOPPED && break; sleep 0.1; done
+wait_for "KelmSvr to stop" 10 service_is STOPPED
 win reg add 'HKLM\SOFTWARE\kelm' /v INSTALLTYPE /d SOFTWARE /f >/dev/null
 win sc start KelmSvr >/dev/null
-for _ in $(seq 50); do win sc query KelmSvr | grep -q RUNNING && break; sleep 0.1; done
+wait_for "KelmSvr to run" 10 service_is RUNNING
+echo "    $seen"
 start_client
-note "user 1234 logs in (SETUSER 34816 with the UserId); the next once-a-second step mounts"
-echo "CMD:34816:1234" >&3
+ask CMD:32774 'CMD:3:7'
 show_client
-wait_attached 2
-agree
-note "another user cannot log in meanwhile"
-echo "CMD:34816:5678" >&3
-sleep 1.5
-echo "CMD:32775" >&3
+
+step "User 1234 logs in (SETUSER 34816 with the UserId): the next once-a-second step mounts"
+tell CMD:34816:1234
 show_client
+wait_attached 2 10 u1234
 agree
-note "log-out (SETUSER 0)"
-echo "CMD:34816:0" >&3
+
+step "Another user cannot log in meanwhile (SETUSER 5678)"
+tell CMD:34816:5678
+ask CMD:32775 'CMD:1234:8'
+show_client
+note "settled when the request is served: the steps act only when the logged-in user changes"
+agree
+check "user 1234's two disks" attached 2 u1234
+
+step "User 1234 logs out (SETUSER 0)"
+tell CMD:34816:0
 show_client
 wait_attached 0
 agree
-note "and in again"
-echo "CMD:34816:1234" >&3
+
+step "And logs in again"
+tell CMD:34816:1234
 show_client
-wait_attached 2
+wait_attached 2 10 u1234
 agree
 
-say "Removing the service while the disks are mounted: they are dismounted first"
+step "Removing the service while the disks are mounted: they are dismounted first"
 stop_client
 win "$svc" -remove | sed 's/^/    /'
-agree_after_stop=$(status_pairs)
-echo "    kelmsim status: slot:letter$agree_after_stop"
-[ "$agree_after_stop" = " -" ] || { echo "!!! something is still attached" >&2; exit 1; }
+check "nothing attached once the service is removed" attached 0
+check "no drive letter left" same_letters " -" "$(status_pairs)" "$(letter_pairs)"
+echo "    kelmsim status:  slot:letter$(status_pairs)"
+echo "    kelmsim letters: slot:letter$(letter_pairs)"
 
-say "The service log c:\\kelmlog.txt (last entries; GBK texts shown as UTF-8)"
+step "The service log c:\\kelmlog.txt (last entries; GBK texts shown as UTF-8)"
 note "under Wine the volume dismount request always reports failure, so each dismount logs DismountVolume ERROR and goes on"
-grep -av 'CMD:3277[46]' "$WINEPREFIX/drive_c/kelmlog.txt" | iconv -f gbk -t utf-8 -c | tr -d '\r' |
+grep -av 'CMD:3277[46]' "$log" | iconv -f gbk -t utf-8 -c | tr -d '\r' |
   grep -v '^$' | tail -n 15 | sed 's/^/    /'
 
 win "$sim" uninstall
 say "Done; ending the wineserver"
+demo_passed

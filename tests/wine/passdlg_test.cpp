@@ -131,8 +131,7 @@ class PassDlg : public ::testing::Test {
                          EXPECT_TRUE(box.found) << s.first;
                          EXPECT_EQ(box.text, s.boxText) << s.first;
                          EXPECT_TRUE(box.warningIcon) << s.first;
-                         Sleep(50);
-                         EXPECT_TRUE(IsWindow(d) && IsWindowVisible(d)) << "dialog stays open";
+                         EXPECT_TRUE(StaysOpen(d)) << "dialog stays open";
                        }
                        Click(d, IDCANCEL);
                        EXPECT_TRUE(WaitGone(d));
@@ -167,8 +166,7 @@ class PassDlg : public ::testing::Test {
                            EXPECT_TRUE(WaitGone(d));
                            return;
                          }
-                         Sleep(50);
-                         EXPECT_TRUE(IsWindow(d) && IsWindowVisible(d)) << "dialog stays open";
+                         EXPECT_TRUE(StaysOpen(d)) << "dialog stays open";
                        }
                        Click(d, IDCANCEL);
                        EXPECT_TRUE(WaitGone(d));

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -168,8 +169,15 @@ bool Unmount(bool xp, char x) {
   return true;
 }
 
+std::string Letters() {
+  SimRun r = Kelmsim("letters");
+  EXPECT_EQ(r.code, 0u);
+  return r.out;
+}
+
 void ExpectNothingLeft(char x) {
   EXPECT_FALSE(Defined(x)) << x;
+  EXPECT_EQ(Letters(), "");
   EXPECT_EQ(GetLogicalDrives() & (1u << (x - 'A')), 0u) << x;
   EXPECT_EQ(Status().find("attached"), std::string::npos);
 }
@@ -211,6 +219,7 @@ TEST_F(Standins, Windows2000AttachAndDismount) {
   EXPECT_STREQ(target, "\\Device\\kelm\\Kelm0");
   EXPECT_NE(GetLogicalDrives() & (1u << ('K' - 'A')), 0u);
   EXPECT_EQ(Status(), "attached 0 K: no 32 " + image_ + "\nmonitor - - 0\nreceiver present 0\n");
+  EXPECT_EQ(Letters(), "K: \\Device\\kelm\\Kelm0\n");  // the driver's link
   ASSERT_TRUE(Unmount(false, 'K'));
   ExpectNothingLeft('K');
 }
@@ -219,6 +228,7 @@ TEST_F(Standins, WindowsXpAttachAndDismount) {
   ASSERT_TRUE(AttachXp('L', 2, Record(image_, 32, "secret", true)));
   EXPECT_TRUE(Defined('L'));
   EXPECT_EQ(Status(), "attached 2 L: yes 32 " + image_ + "\nmonitor - - 0\nreceiver present 0\n");
+  EXPECT_EQ(Letters(), "L: \\Device\\kelm\\Kelm2\n");  // defined from user mode
   ASSERT_TRUE(Unmount(true, 'L'));
   ExpectNothingLeft('L');
 }
@@ -552,10 +562,44 @@ TEST_F(Standins, ReceiverUnplugAndPlug) {
   Sim("key none");
 }
 
+unsigned long Readings() {
+  SimRun r = Kelmsim("readings");
+  EXPECT_EQ(r.code, 0u);
+  return std::strtoul(r.out.c_str(), nullptr, 10);
+}
+
+// Every reading the suite's way counts, failed ones too; kelmsim's own
+// (status) do not; the count outlives an unplugged receiver and starts
+// again at an install.
+TEST_F(Standins, ReceiverCountsTheSuitesReadings) {
+  Sim("key 55");
+  const unsigned long before = Readings();
+  {
+    Receiver r = FindReceiver();
+    ASSERT_TRUE(r.handle);
+    DWORD code = 0;
+    for (int i = 0; i < 3; ++i) ASSERT_TRUE(ReadKey(r.handle.get(), &code));
+    EXPECT_EQ(Readings(), before + 3);
+    EXPECT_NE(Status().find("receiver present 55\n"), std::string::npos);
+    EXPECT_NE(Status().find("receiver present 55\n"), std::string::npos);
+    EXPECT_EQ(Readings(), before + 3);
+    Sim("receiver fail");
+    EXPECT_FALSE(ReadKey(r.handle.get(), &code));
+    Sim("receiver ok");
+    EXPECT_EQ(Readings(), before + 4);
+  }
+  Sim("receiver unplug");
+  EXPECT_EQ(Readings(), before + 4);
+  Sim("receiver plug");
+  Sim("install");
+  EXPECT_EQ(Readings(), 0u);
+  EXPECT_NE(Status().find("receiver present 0\n"), std::string::npos);  // install: no key
+}
+
 TEST_F(Standins, UsageErrors) {
   for (const char* args : {"", "bogus", "key", "key 12x", "key 4294967296", "key -1", "receiver sideways",
                            "fail everything", "fail open-volume", "monitor explode", "disk pause",
-                           "status extra"}) {
+                           "status extra", "readings 3", "letters D"}) {
     SCOPED_TRACE(args);
     EXPECT_EQ(Kelmsim(args, true).code, 2u);
   }

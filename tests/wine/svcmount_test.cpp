@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <functional>
 #include <sstream>
@@ -68,6 +69,38 @@ bool WaitFor(const std::function<bool()>& done, DWORD ms = kMountWaitMs) {
     if (t >= ms) return false;
     Sleep(100);
   }
+}
+
+std::string Joined(const std::vector<std::string>& lines) {
+  std::string all;
+  for (const std::string& l : lines) all += (all.empty() ? "" : "; ") + l;
+  return all.empty() ? "nothing" : all;
+}
+
+// Waits until the disk stand-in has n slots attached.
+::testing::AssertionResult WaitAttached(std::size_t n, DWORD ms = kMountWaitMs) {
+  std::vector<std::string> seen;
+  if (WaitFor([&] { return (seen = Attached()).size() == n; }, ms)) return ::testing::AssertionSuccess();
+  return ::testing::AssertionFailure() << "waited " << ms << " ms for " << n
+                                       << " attached slot(s); kelmsim status had: " << Joined(seen);
+}
+
+// The receiver readings the service has made since the stand-ins were
+// installed: one a step while the receiver is present.
+unsigned long Readings() { return std::strtoul(Kelmsim("readings").out.c_str(), nullptr, 10); }
+
+::testing::AssertionResult WaitReadings(unsigned long target, DWORD ms) {
+  unsigned long seen = 0;
+  if (WaitFor([&] { return (seen = Readings()) >= target; }, ms)) return ::testing::AssertionSuccess();
+  return ::testing::AssertionFailure() << "waited " << ms << " ms for " << target
+                                       << " receiver readings; the count stayed at " << seen;
+}
+
+// Waits until n whole steps of the service have run after the call: the
+// step reading now may still be at work, the n after it have read and
+// ended once the next one reads. Needs the receiver present and read.
+::testing::AssertionResult StepsPass(unsigned n) {
+  return WaitReadings(Readings() + n + 1, (n + 4) * 1000);
 }
 
 std::string ReadLog() {
@@ -214,11 +247,10 @@ class ServiceMounts : public ::testing::TestWithParam<Platform> {
     ScHandle scm(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
     ScHandle s(OpenServiceA(scm.get(), "KelmSvr", SERVICE_ALL_ACCESS));
     ASSERT_TRUE(s && StartServiceA(s.get(), 0, nullptr)) << GetLastError();
-    ASSERT_TRUE(WaitFor([] {
-      SERVICE_STATUS st{};
-      return QueryState(st) && st.dwCurrentState == SERVICE_RUNNING;
-    }));
-    ASSERT_TRUE(pipe_.Open());
+    SERVICE_STATUS st{};
+    ASSERT_TRUE(WaitFor([&] { return QueryState(st) && st.dwCurrentState == SERVICE_RUNNING; }))
+        << "waited " << kMountWaitMs << " ms for KelmSvr to run; its state stayed " << st.dwCurrentState;
+    ASSERT_TRUE(pipe_.Open()) << "no connection to the service pipe within 5 s";
   }
 
   void TearDown() override {
@@ -243,9 +275,12 @@ class ServiceMounts : public ::testing::TestWithParam<Platform> {
   std::string NewLog() const { return ReadLog().substr(logStart_); }
   bool Xp() const { return GetParam().platform == svc::kPlatformXp; }
 
-  bool WaitLetters(const char* pattern) {
+  ::testing::AssertionResult WaitLetters(const char* pattern) {
     const std::string want = Expect(pattern);
-    return WaitFor([&] { return pipe_.Letters() == want; });
+    std::string seen;
+    if (WaitFor([&] { return (seen = pipe_.Letters()) == want; })) return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "waited " << kMountWaitMs << " ms for CHECKMOUNT letters " << want
+                                         << "; the last answer was " << seen;
   }
 
   Pipe pipe_;
@@ -263,7 +298,7 @@ std::string AttachedLine(unsigned slot, char letter, bool ro, unsigned mb, const
 TEST_P(ServiceMounts, KeyArrivalMountsTheUsersDisks) {
   EXPECT_EQ(pipe_.Ask("CMD:32774"), "CMD:3:7\r");
   Sim("key 1234");
-  ASSERT_TRUE(WaitLetters("01--")) << pipe_.Letters();
+  ASSERT_TRUE(WaitLetters("01--"));
   EXPECT_EQ(Attached(), (std::vector<std::string>{AttachedLine(0, first_, false, 33, "kelm_u1_0.img"),
                                                   AttachedLine(1, char(first_ + 1), true, 40, "kelm_u1_1.img")}));
   EXPECT_EQ(pipe_.Ask("CMD:32774"), "CMD:5:7\r");
@@ -281,8 +316,8 @@ TEST_P(ServiceMounts, KeyArrivalMountsTheUsersDisks) {
   pipe_.Tell("CMD:32777:4");  // no such slot
   pipe_.Tell("CMD:32777:3");  // a directory: never mounts
   EXPECT_EQ(pipe_.Letters(), Expect("01--"));
-  // The key stays: nothing changes.
-  Sleep(3000);
+  // The key stays: nothing changes for longer than the delay.
+  ASSERT_TRUE(StepsPass(3));
   EXPECT_EQ(pipe_.Letters(), Expect("01--"));
 }
 
@@ -320,7 +355,7 @@ TEST_P(ServiceMounts, AnotherKeyCountsAsTheFirstOnesLoss) {
   EXPECT_EQ(pipe_.Letters(), Expect("01--"));  // still the first user's disks
   pipe_.Tell("CMD:32772");
   // The second key is taken up at the next reading.
-  ASSERT_TRUE(WaitFor([] { return Attached().size() == 1; }));
+  ASSERT_TRUE(WaitAttached(1));
   EXPECT_EQ(Attached()[0], AttachedLine(0, first_, false, 35, "kelm_u2_0.img"));
   EXPECT_EQ(pipe_.Ask("CMD:32775"), "CMD:5678:8\r");
 }
@@ -328,35 +363,37 @@ TEST_P(ServiceMounts, AnotherKeyCountsAsTheFirstOnesLoss) {
 TEST_P(ServiceMounts, WithoutClientALossDismountsAtOnce) {
   pipe_.Close();
   Sim("key 1234");
-  ASSERT_TRUE(WaitFor([] { return Attached().size() == 2; }));
+  ASSERT_TRUE(WaitAttached(2));
   Sim("key none");
-  ASSERT_TRUE(WaitFor([] { return Attached().empty(); }));
+  ASSERT_TRUE(WaitAttached(0));
   EXPECT_EQ(VirtualDiskLetters(), "");
   // Another user's key mounts that user's disk.
   Sim("key 5678");
-  ASSERT_TRUE(WaitFor([] { return Attached().size() == 1; }));
+  ASSERT_TRUE(WaitAttached(1));
   EXPECT_EQ(Attached()[0], AttachedLine(0, first_, false, 35, "kelm_u2_0.img"));
   // A receiver that goes away ends the mount without waiting for the delay.
   Sim("receiver unplug");
-  ASSERT_TRUE(WaitFor([] { return Attached().empty(); }, 3000));
+  ASSERT_TRUE(WaitAttached(0, 3000));
   Sim("receiver plug");
-  ASSERT_TRUE(WaitFor([] { return Attached().size() == 1; }));
+  ASSERT_TRUE(WaitAttached(1));
   // No value from the receiver: its handle is closed, the next reading fails
   // and ends the mount, the one after reopens it. Nothing mounts meanwhile.
   Sim("key noreading");
-  ASSERT_TRUE(WaitFor([] { return Attached().empty(); }, 4000));
-  Sleep(2000);
+  ASSERT_TRUE(WaitAttached(0, 4000));
+  // Only every other step reads now; two more readings span a reopening.
+  const unsigned long from = Readings();
+  ASSERT_TRUE(WaitReadings(from + 2, 7000));
   EXPECT_TRUE(Attached().empty());
   Sim("key 5678");
-  ASSERT_TRUE(WaitFor([] { return Attached().size() == 1; }));
+  ASSERT_TRUE(WaitAttached(1));
   Sim("receiver fail");
-  ASSERT_TRUE(WaitFor([] { return Attached().empty(); }, 3000));
+  ASSERT_TRUE(WaitAttached(0, 3000));
   Sim("receiver ok");
-  ASSERT_TRUE(WaitFor([] { return Attached().size() == 1; }));
+  ASSERT_TRUE(WaitAttached(1));
   // A key nobody owns mounts nothing.
   Sim("key 4242");
-  ASSERT_TRUE(WaitFor([] { return Attached().empty(); }));
-  Sleep(1500);
+  ASSERT_TRUE(WaitAttached(0));
+  ASSERT_TRUE(StepsPass(2));
   EXPECT_TRUE(Attached().empty());
   ASSERT_TRUE(pipe_.Open());
   EXPECT_EQ(pipe_.Ask("CMD:32775"), "CMD:0:8\r");
@@ -367,7 +404,7 @@ TEST_P(ServiceMounts, UnmountAllAndReload) {
   ASSERT_TRUE(WaitLetters("01--"));
   pipe_.Tell("CMD:32770");  // watching stops with the dismount
   ASSERT_TRUE(WaitLetters("----"));
-  Sleep(2000);
+  ASSERT_TRUE(StepsPass(2));  // the key is still heard, but not acted on
   EXPECT_EQ(pipe_.Letters(), "----");
   pipe_.Tell("CMD:32769");  // RELOAD: watching again, the key is heard anew
   ASSERT_TRUE(WaitLetters("01--"));
@@ -388,19 +425,23 @@ TEST_P(ServiceMounts, AttachFailuresLeaveNothingBehind) {
   for (const Case& c : cases) {
     Sim(c.inject);
     pipe_.Tell("CMD:32769");  // RELOAD: the key is taken up again at the next step
-    Sleep(2500);
+    // Any answer means RELOAD has been served.
+    EXPECT_NE(pipe_.Ask("CMD:32774").find(":7\r"), std::string::npos) << c.inject;
+    if (Xp()) {
+      // On disk the message's line feed is CR LF.
+      std::string line = c.xpLog;
+      line.insert(line.size() - 1, "\r");
+      EXPECT_TRUE(WaitFor([&] { return NewLog().find(line) != std::string::npos; }))
+          << c.inject << ": no log line " << line << " in:\n" << NewLog();
+    }
+    // The step that tries is over: the undo is complete.
+    ASSERT_TRUE(StepsPass(1)) << c.inject;
     EXPECT_EQ(pipe_.Letters(), "----") << c.inject;
     // A stopped driver has nothing attached and cannot be asked.
     if (std::strcmp(c.inject, "disk stop") != 0) {
       EXPECT_EQ(Attached(), std::vector<std::string>{}) << c.inject;
     }
     EXPECT_EQ(VirtualDiskLetters(), "") << c.inject;
-    if (Xp()) {
-      // On disk the message's line feed is CR LF.
-      std::string line = c.xpLog;
-      line.insert(line.size() - 1, "\r");
-      EXPECT_NE(NewLog().find(line), std::string::npos) << c.inject;
-    }
     Sim(c.clear);
     pipe_.Tell("CMD:32770");
     pipe_.Tell("CMD:32769");
@@ -417,7 +458,8 @@ TEST_P(ServiceMounts, MissingMonitorIsReportedAndTheDisksStillMount) {
   EXPECT_EQ(KeyIdEntry(), "1234");  // the shell extension's entry is written anyway
   // The warning comes up without holding up the service.
   HWND box = nullptr;
-  EXPECT_TRUE(WaitFor([&] { return (box = FindWindowA(nullptr, "Information")) != nullptr; }, 5000));
+  EXPECT_TRUE(WaitFor([&] { return (box = FindWindowA(nullptr, "Information")) != nullptr; }, 5000))
+      << "no window \"Information\" within 5 s";
   EXPECT_EQ(pipe_.Ask("CMD:32774"), "CMD:5:7\r");
   if (box) {
     char text[200] = {};
@@ -432,7 +474,8 @@ TEST_P(ServiceMounts, MissingMonitorIsReportedAndTheDisksStillMount) {
         reinterpret_cast<LPARAM>(text));
     EXPECT_STREQ(text, "Open the file system service fail. please wait a moment and try again.");
     PostMessageA(box, WM_COMMAND, IDOK, 0);
-    EXPECT_TRUE(WaitFor([] { return FindWindowA(nullptr, "Information") == nullptr; }, 3000));
+    EXPECT_TRUE(WaitFor([] { return FindWindowA(nullptr, "Information") == nullptr; }, 3000))
+        << "the window \"Information\" still there after 3 s";
   }
   Sim("monitor start");
 }
@@ -440,13 +483,13 @@ TEST_P(ServiceMounts, MissingMonitorIsReportedAndTheDisksStillMount) {
 TEST_P(ServiceMounts, RefusedDismountsKeepTheLetters) {
   Sim("key 1234");
   ASSERT_TRUE(WaitLetters("01--"));
+  // Requests are served in order: CHECKMOUNT answers after the dismount
+  // before it is done.
   Sim("fail link-removal");
   pipe_.Tell("CMD:32777:0");
-  Sleep(300);
   EXPECT_EQ(pipe_.Letters(), Expect("01--"));
   Sim("fail close-all");
   pipe_.Tell("CMD:32770");
-  Sleep(300);
   EXPECT_EQ(pipe_.Letters(), Expect("01--"));
   EXPECT_EQ(Attached().size(), 2u);
   // The state drops to 3 before the dismount is tried.
@@ -457,19 +500,27 @@ TEST_P(ServiceMounts, RefusedDismountsKeepTheLetters) {
 TEST_P(ServiceMounts, SoftwareModeFollowsSetUser) {
   TearDown();
   Start("SOFTWARE");
-  Sim("key 1234");  // not listened to in this mode
-  Sleep(2000);
-  EXPECT_EQ(pipe_.Letters(), "----");
+  // The key is not listened to in this mode: the steps that mount the
+  // logged-in user's disk never read the receiver.
+  const unsigned long readings = Readings();
+  Sim("key 1234");
+  pipe_.Tell("CMD:34816:5678");
+  ASSERT_TRUE(WaitLetters("0---"));
+  EXPECT_EQ(Attached(), std::vector<std::string>{AttachedLine(0, first_, false, 35, "kelm_u2_0.img")});
+  EXPECT_EQ(Readings(), readings);
+  pipe_.Tell("CMD:34816:0");
+  ASSERT_TRUE(WaitLetters("----"));
   pipe_.Tell("CMD:34816:1234");
   ASSERT_TRUE(WaitLetters("01--"));
   EXPECT_EQ(pipe_.Ask("CMD:32775"), "CMD:1234:8\r");
+  // The next two are settled when they are served: a step here acts only
+  // when the logged-in user changes, and GETKEY shows no change.
   pipe_.Tell("CMD:34816:5678");  // another user while one is logged in: ignored
-  Sleep(1500);
+  EXPECT_EQ(pipe_.Ask("CMD:32775"), "CMD:1234:8\r");
+  EXPECT_EQ(pipe_.Letters(), Expect("01--"));
+  pipe_.Tell("CMD:32772");  // KEYTIMEOUT means nothing here
   EXPECT_EQ(pipe_.Letters(), Expect("01--"));
   EXPECT_EQ(pipe_.Ask("CMD:32775"), "CMD:1234:8\r");
-  pipe_.Tell("CMD:32772");  // KEYTIMEOUT means nothing here
-  Sleep(1500);
-  EXPECT_EQ(pipe_.Letters(), Expect("01--"));
   pipe_.Tell("CMD:34816:0");
   ASSERT_TRUE(WaitLetters("----"));
   EXPECT_EQ(Attached(), std::vector<std::string>{});

@@ -67,6 +67,15 @@ inline bool WaitGone(HWND w, DWORD ms = 5000) {
   return true;
 }
 
+// True when w's thread has served a message sent to it and w is still
+// shown: a dialog whose button handler was going to end it would be gone
+// by then, one that stays is back in its message loop.
+inline bool StaysOpen(HWND w, DWORD ms = 5000) {
+  DWORD_PTR result = 0;
+  return SendMessageTimeoutA(w, WM_NULL, 0, 0, SMTO_NORMAL, ms, &result) != 0 && IsWindow(w) &&
+         IsWindowVisible(w);
+}
+
 struct BoxSeen {
   bool found = false;
   std::string text;
