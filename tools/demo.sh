@@ -38,7 +38,9 @@ if [ -n "$build_it" ]; then
   cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
   cmake --build "$build" -j"$(nproc)"
 fi
-for f in "$build/win64/bin/kelmsvc.exe" "$build/win64/bin/kelmsim.exe" "$build/bin/kelmimg"; do
+for f in "$build/win64/bin/kelmsvc.exe" "$build/win64/bin/kelmsim.exe" "$build/bin/kelmimg" \
+  "$build/win64/bin/KelmCfg.exe" "$build/win64/bin/kelmtray.exe" "$build/win64/bin/kelmshot.exe" \
+  "$build/win64/bin/keylog.exe"; do
   [ -e "$f" ] || die "$f is missing: build first (bash tools/demo.sh without --no-build)"
 done
 echo "built: $build/win32/bin (shipping) and $build/win64/bin"
@@ -453,6 +455,132 @@ step "The service log c:\\kelmlog.txt (last entries; GBK texts shown as UTF-8)"
 note "under Wine the volume dismount request always reports failure, so each dismount logs DismountVolume ERROR and goes on"
 grep -av 'CMD:3277[46]' "$log" | iconv -f gbk -t utf-8 -c | tr -d '\r' |
   grep -v '^$' | tail -n 15 | sed 's/^/    /'
+
+# --- The tray program ---------------------------------------------------------
+# KelmCfg as a user meets it, on a Wine desktop with a taskbar ("shell"):
+# kelmtray reads what the tray shows and presses real keys, kelmshot takes
+# the pictures. KelmCfg now holds the service's one pipe instance, so its
+# own drive letters are what is compared with the stand-in's account.
+shots_win='C:\kelmdemo\shots'
+shots="$WINEPREFIX/drive_c/kelmdemo/shots"
+tray() { win "$bin\\kelmtray.exe" --desktop shell "$@"; }
+on_desktop() { "$WINE" explorer /desktop=shell,1024x768 "$@" >/dev/null 2>&1 & }
+shot() {
+  check "a screenshot $1.png" win "$bin\\kelmshot.exe" --desktop shell "$shots_win\\$1.png"
+  note "screenshot $1.png"
+}
+tip_is() { local t; t=$(tray tip); echo "tip: $t"; [ "$t" = "$1" ]; }
+icon_is() { local i; i=$(tray icon 'C:\kelmdemo\KelmCfg.exe'); echo "picture: $i"; [ "$i" = "$1" ]; }
+shown_is() { local v; v=$(tray shown "$1"); echo "$1: $v"; [ "$v" = "$2" ]; }
+warning_bar_at_least() {
+  local w
+  w=$(tray warning)
+  echo "$w"
+  [[ "$w" =~ \[bar\ ([0-9]+)\] ]] && [ "${BASH_REMATCH[1]}" -ge "$1" ]
+}
+tray_pairs() {  # KelmCfg's letters as slot:letter pairs
+  local l pairs="" i
+  l=$(tray letters)
+  for i in 0 1 2 3; do [ "${l:$i:1}" != "-" ] && pairs+=" $i:${l:$i:1}"; done
+  echo "${pairs:- -}"
+}
+tray_agrees() {  # KelmCfg's letters equal what the disk stand-in has attached
+  local t s
+  t=$(tray_pairs)
+  s=$(status_pairs)
+  echo "KelmCfg: slot:letter$t, kelmsim status: slot:letter$s"
+  [ "$t" = "$s" ]
+}
+start_tray() {
+  on_desktop 'C:\kelmdemo\KelmCfg.exe'
+  wait_for "KelmCfg's tray icon with the tip Ready" 40 tip_is "Umbrel hard disk(Ready)"
+}
+stop_tray() {
+  tray close >/dev/null
+  wait_for "KelmCfg to end" 10 shown_is_gone
+}
+shown_is_gone() { local l; l=$(tray letters) && { echo "still answering: $l"; return 1; }; echo "gone"; }
+restart_service() {
+  win sc stop KelmSvr >/dev/null || true
+  wait_for "KelmSvr to stop" 10 service_is STOPPED
+  win reg add 'HKLM\SOFTWARE\kelm' /v INSTALLTYPE /d "$1" /f >/dev/null
+  win sc start KelmSvr >/dev/null
+  wait_for "KelmSvr to run" 10 service_is RUNNING
+}
+
+step "The tray program KelmCfg starts on a desktop with a taskbar (RF key installation)"
+mkdir -p "$shots"
+cp "$build/win64/bin/KelmCfg.exe" "$build/win64/bin/kelmhkey.dll" "$build/win64/bin/KelmCfg.lg" \
+  "$WINEPREFIX/drive_c/kelmdemo/"
+printf 'm_delayvalue=8\r\n' >>"$WINEPREFIX/drive_c/kelmdemo/KelmCfg.lg"
+note "the warning's countdown shortened to 8 s for the demo (language file key m_delayvalue)"
+win "$svc" -install | sed 's/^/    /'
+restart_service RFKEY
+win reg add 'HKLM\SOFTWARE\kelm' /v configed /d yes /f >/dev/null
+start_tray
+check "the picture of a disk not mounted" icon_is "not mounted"
+shot 01-tray-ready
+
+step "The key of user 1234 is heard: the disks mount and the tray icon turns Running"
+win "$sim" key 1234
+wait_attached 2 10 u1234
+wait_for "the tip Running" 20 tip_is "Umbrel Hard Disk (Running)"
+check "the picture of a mounted disk" icon_is running
+wait_for "KelmCfg's letters to match the stand-in" 10 tray_agrees
+echo "    $seen"
+shot 02-tray-running
+
+step "The key goes away: after the delay KelmCfg warns, its bar filling once a second"
+win "$sim" key none
+wait_for "the warning" 15 shown_is Warning shown
+wait_for "the bar to fill a little" 6 warning_bar_at_least 2
+echo "    $seen"
+shot 03-warning
+
+step "The key returns: KelmCfg answers KEYBACK, the warning goes and the disks stay"
+offset=$(log_size)
+win "$sim" key 1234
+wait_for "the warning to go" 5 shown_is Warning none
+wait_for "KEYBACK in the service's log" 5 log_shows "$offset" 'CMD:32773'
+check "user 1234's two disks" attached 2 u1234
+check "KelmCfg's letters to match the stand-in" tray_agrees
+
+step "Away again, and this time the countdown runs out: KEYTIMEOUT dismounts"
+offset=$(log_size)
+win "$sim" key none
+wait_for "the warning" 15 shown_is Warning shown
+shot 04-warning-again
+wait_for "KEYTIMEOUT in the service's log" 20 log_shows "$offset" 'CMD:32772'
+wait_attached 0 10
+wait_for "the tip Stopped" 15 tip_is "Umbrel Hard Disk (Stopped)"
+check "KelmCfg's letters to match the stand-in" tray_agrees
+shot 05-tray-stopped
+stop_tray
+
+step "A software installation: F12 pressed for real, and user 1234 logs in"
+win "$store" login 1234 secret1
+restart_service SOFTWARE
+start_tray
+on_desktop "$bin\\keylog.exe"
+wait_for "another program's window to press F12 in" 20 shown_is "Kelm key log" shown
+check "F12 pressed on that window" tray keys-on "Kelm key log" F12
+wait_for "KelmCfg's log-in dialog" 10 shown_is "Kelm Mount/Umount Control" shown
+shot 06-login
+check "the user id and password typed in" tray login 1234 secret1
+wait_attached 2 10 u1234
+wait_for "the tip Running" 20 tip_is "Umbrel Hard Disk (Running)"
+wait_for "KelmCfg's letters to match the stand-in" 10 tray_agrees
+shot 07-software-running
+
+step "The same user logs in again: logged out, the disks go"
+check "F12 pressed again" tray keys-on "Kelm key log" F12
+wait_for "KelmCfg's log-in dialog" 10 shown_is "Kelm Mount/Umount Control" shown
+check "the user id and password typed in" tray login 1234 secret1
+wait_attached 0 10
+stop_tray
+note "screenshots of the tray program: $shots"
+win "$svc" -remove | sed 's/^/    /'
+check "nothing attached once the service is removed" attached 0
 
 win "$sim" uninstall
 say "Done; ending the wineserver"

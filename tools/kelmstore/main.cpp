@@ -6,6 +6,7 @@
 //   kelmstore delete ID
 //   kelmstore list
 //   kelmstore cfgpass PASSWORD
+//   kelmstore login ID PASSWORD
 // Exit codes: 0 done, 1 failed, 2 usage.
 #include <windows.h>
 
@@ -35,10 +36,12 @@ const char kUsageText[] =
     "  kelmstore delete ID\n"
     "  kelmstore list\n"
     "  kelmstore cfgpass PASSWORD\n"
+    "  kelmstore login ID PASSWORD\n"
     "N is the slot index 0 to 3; DELAY the key-loss delay in seconds (at most\n"
     "9 digits); PASSWORD may be \"\" for none. auto and ro set AutoMount and\n"
     "ReadOnly to \"yes\" (otherwise \"no\"). cfgpass sets the configuration\n"
-    "password the way setup does (at most 8 characters are kept).\n"
+    "password the way setup does (at most 8 characters are kept); login the\n"
+    "log-in password of a software installation's user (\"PAS\").\n"
     "exit codes: 0 done, 1 failed, 2 usage\n";
 
 int Usage(const char* why) {
@@ -169,6 +172,15 @@ int CmdConfigPassword(int argc, char** argv) {
   return kFailed;
 }
 
+int CmdLogin(int argc, char** argv) {
+  if (argc != 4) return Usage("login needs ID and PASSWORD");
+  if (!ValidUserId(argv[2])) return Usage("bad ID");
+  std::uint8_t field[kelm::store::kLoginPassField];
+  if (!kelm::store::EncodeLoginPassword(argv[3], field)) return Fail("this password cannot be stored");
+  const LONG err = kelm::win::SetBytes(argv[2], "PAS", field, sizeof field);
+  return err == ERROR_SUCCESS ? kDone : Fail(ErrorText(err));
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -179,5 +191,6 @@ int main(int argc, char** argv) {
   if (cmd == "delete") return CmdDelete(argc, argv);
   if (cmd == "list") return CmdList(argc);
   if (cmd == "cfgpass") return CmdConfigPassword(argc, argv);
+  if (cmd == "login") return CmdLogin(argc, argv);
   return Usage("unknown command");
 }
