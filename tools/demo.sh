@@ -491,6 +491,13 @@ tray_agrees() {  # KelmCfg's letters equal what the disk stand-in has attached
   echo "KelmCfg: slot:letter$t, kelmsim status: slot:letter$s"
   [ "$t" = "$s" ]
 }
+monitor_configuring() {
+  local line
+  line=$(win "$sim" status | grep '^monitor' || true)
+  echo "${line:-no monitor line}"
+  [ "$(awk '{print $3}' <<<"$line")" = "$1" ]
+}
+dialog_text_is() { local t; t=$(tray text "Umbrel Hard Disk" "$1"); echo "control $1: $t"; [ "$t" = "$2" ]; }
 start_tray() {
   on_desktop 'C:\kelmdemo\KelmCfg.exe'
   wait_for "KelmCfg's tray icon with the tip Ready" 40 tip_is "Umbrel hard disk(Ready)"
@@ -555,6 +562,55 @@ wait_attached 0 10
 wait_for "the tip Stopped" 15 tip_is "Umbrel Hard Disk (Stopped)"
 check "KelmCfg's letters to match the stand-in" tray_agrees
 shot 05-tray-stopped
+
+step "Configuring a new user from the tray program alone: Config, then the configuration password"
+win "$store" cfgpass demo123
+note "setup sets the configuration password at installation; kelmstore plays setup here"
+offset=$(log_size)
+check "Config chosen" tray command 32771
+wait_for "the configuration password dialog" 10 shown_is "Please Input your password" shown
+check "the password typed in" tray set "Please Input your password" 1112 demo123
+check "OK" tray click "Please Input your password" 1
+wait_for "the question before configuring" 10 shown_is Warning shown
+check "the question answered Yes" tray answer Warning yes
+echo "    $seen"
+wait_for "the configuration dialog" 10 shown_is "Umbrel Hard Disk" shown
+wait_for "protection switched to configuring" 10 monitor_configuring yes
+wait_for "UNMOUNTALL in the service's log" 5 log_shows "$offset" 'CMD:32770'
+
+step "The new user's RF key is held to the receiver: its code shows as Received ID and is added"
+win "$sim" key 2468
+wait_for "Received ID 2468" 8 dialog_text_is 1059 2468
+check "the arrow button" tray click "Umbrel Hard Disk" 1060
+check "user 2468 chosen in the list" tray select "Umbrel Hard Disk" 1007 2468
+
+step "Slot 1 of user 2468: a new enciphered image is created and saved"
+check "the image path" tray set "Umbrel Hard Disk" 1009 'C:\kelmdisks\u2468-0.img'
+check "the size" tray set "Umbrel Hard Disk" 1021 36
+check "the password" tray set "Umbrel Hard Disk" 1068 delta4
+check "Valide" tray check "Umbrel Hard Disk" 1038
+check "Auto Mount" tray check "Umbrel Hard Disk" 1029
+check "a key-loss delay of 3 s" tray set "Umbrel Hard Disk" 1093 3
+shot 08-config-dialog
+check "Create" tray click "Umbrel Hard Disk" 1034
+wait_for "the image to be made" 60 shown_is Information shown
+check "its report" tray answer Information ok
+echo "    $seen"
+check "the image accepted by kelmimg" win "$img" check --password delta4 'C:\kelmdisks\u2468-0.img'
+echo "    $seen"
+win reg query 'HKLM\SOFTWARE\kelm\2468' | grep -E 'Valid0|ImageFile0|ImageFileSize0|AutoMount0' | sed 's/^ */    /'
+
+step "Close: protection back to normal, RELOAD, and the key mounts the new user's disk"
+offset=$(log_size)
+check "Close" tray click "Umbrel Hard Disk" 1057
+wait_for "protection out of configuring" 10 monitor_configuring no
+wait_for "RELOAD in the service's log" 5 log_shows "$offset" 'CMD:32769'
+wait_attached 1 15 u2468
+wait_for "KelmCfg's letters to match the stand-in" 15 tray_agrees
+echo "    $seen"
+note "the key goes away: after the user's 3 s the warning, after its 8 s the dismount"
+win "$sim" key none
+wait_attached 0 30
 stop_tray
 
 step "A software installation: F12 pressed for real, and user 1234 logs in"

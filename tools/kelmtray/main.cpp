@@ -11,10 +11,16 @@
 //                                           fills and confirms the log-in dialog
 //   kelmtray [--desktop NAME] shown TITLE   "shown" or "none": a visible window
 //   kelmtray [--desktop NAME] close         ends KelmCfg as the uninstaller does
+//   kelmtray [--desktop NAME] command ID    a menu command to KelmCfg's window
+// And for any visible window TITLE of the desktop, control ID:
+//   set TITLE ID TEXT, click TITLE ID, check TITLE ID, text TITLE ID,
+//   select TITLE ID ENTRY (a list's entry, as a person's choice),
+//   answer CAPTION ok|yes (a message box: prints its text, presses the button)
 // Prints one line; exit code 0 when there was something to see, 1 otherwise.
 #include <windows.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -29,7 +35,8 @@ constexpr char kMain[] = "Virtual Disk Manager";
 int Usage() {
   std::fprintf(stderr,
                "usage: kelmtray [--desktop NAME] tip | icon EXE | letters | warning | keys-on TITLE KEY... | "
-               "login ID PASSWORD | shown TITLE | close\n");
+               "login ID PASSWORD | shown TITLE | close | command ID | set|click|check|text|select TITLE ID [TEXT] | "
+               "answer CAPTION ok|yes\n");
   return 2;
 }
 
@@ -155,6 +162,68 @@ int Shown(const char* title) {
   return 0;
 }
 
+int Command(unsigned id) {
+  HWND main = FindWindowA(nullptr, kMain);
+  if (!main) {
+    std::printf("KelmCfg is not running\n");
+    return 1;
+  }
+  PostMessageA(main, WM_COMMAND, id, 0);
+  std::printf("command %u sent\n", id);
+  return 0;
+}
+
+// The control of a visible window, or null (with the reason printed).
+HWND Control(const char* title, const char* id) {
+  HWND w = Visible(title);
+  HWND c = w ? GetDlgItem(w, std::atoi(id)) : nullptr;
+  if (!c) std::printf("no control %s in a window \"%s\"\n", id, title);
+  return c;
+}
+
+int Dialog(const std::string& cmd, int argc, char** argv, int i) {
+  if (cmd == "answer" && i + 2 < argc) {
+    HWND box = Visible(argv[i + 1]);
+    if (!box) {
+      std::printf("no box \"%s\"\n", argv[i + 1]);
+      return 1;
+    }
+    std::printf("%s\n", kelm::test::ControlText(box, 0xFFFF).c_str());
+    PostMessageA(box, WM_COMMAND, std::string(argv[i + 2]) == "yes" ? IDYES : IDOK, 0);
+    return 0;
+  }
+  if (i + 2 >= argc) return Usage();
+  HWND c = Control(argv[i + 1], argv[i + 2]);
+  if (!c) return 1;
+  const HWND dlg = GetParent(c);
+  const int id = std::atoi(argv[i + 2]);
+  if (cmd == "text") {
+    std::printf("%s\n", kelm::test::TextOf(c).c_str());
+  } else if (cmd == "set" && i + 3 < argc) {
+    SendMessageA(c, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(argv[i + 3]));
+    std::printf("set\n");
+  } else if (cmd == "click") {
+    PostMessageA(dlg, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(c));
+    std::printf("clicked\n");
+  } else if (cmd == "check") {
+    SendMessageA(c, BM_SETCHECK, BST_CHECKED, 0);
+    std::printf("checked\n");
+  } else if (cmd == "select" && i + 3 < argc) {
+    // Wine carries the list's strings across processes whole only in their wide form.
+    WCHAR wide[128] = {};
+    MultiByteToWideChar(CP_ACP, 0, argv[i + 3], -1, wide, 128);
+    if (SendMessageW(c, CB_SELECTSTRING, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(wide)) == CB_ERR) {
+      std::printf("no entry %s\n", argv[i + 3]);
+      return 1;
+    }
+    SendMessageA(dlg, WM_COMMAND, MAKEWPARAM(id, CBN_SELCHANGE), reinterpret_cast<LPARAM>(c));
+    std::printf("selected %s\n", argv[i + 3]);
+  } else {
+    return Usage();
+  }
+  return 0;
+}
+
 int Close() {
   HWND main = FindWindowA(nullptr, kMain);
   if (!main) {
@@ -188,5 +257,8 @@ int main(int argc, char** argv) {
   if (cmd == "login" && i + 2 < argc) return Login(argv[i + 1], argv[i + 2]);
   if (cmd == "shown" && i + 1 < argc) return Shown(argv[i + 1]);
   if (cmd == "close") return Close();
+  if (cmd == "command" && i + 1 < argc) return Command(static_cast<unsigned>(std::atoi(argv[i + 1])));
+  if (cmd == "set" || cmd == "click" || cmd == "check" || cmd == "text" || cmd == "select" || cmd == "answer")
+    return Dialog(cmd, argc, argv, i);
   return Usage();
 }
