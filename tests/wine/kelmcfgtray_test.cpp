@@ -205,6 +205,10 @@ TEST_F(KelmCfgTray, WarningOnTheScreen) {
   // Real Escape, Enter and Alt+F4 on the warning do nothing.
   POINT c{(r.left + r.right) / 2, r.top + 40};
   EXPECT_TRUE(x::KeysAt(c.x, c.y, {"Escape", "Return", "alt+F4"}));
+  // The bar's next tick comes after the keys: still shown then.
+  const HWND bar = GetDlgItem(warning, 1015);
+  const int at = ProgressPosition(bar);
+  ASSERT_TRUE(Poll([&] { return ProgressPosition(bar) > at; }, 3000));
   EXPECT_TRUE(IsWindowVisible(warning));
   Sim("key 1234");
   EXPECT_TRUE(Poll([&] { return NewLog().find("CMD:32773") != std::string::npos; }, 4000));
