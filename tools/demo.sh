@@ -497,6 +497,7 @@ monitor_configuring() {
   echo "${line:-no monitor line}"
   [ "$(awk '{print $3}' <<<"$line")" = "$1" ]
 }
+tray_ctl_running() { local v; v=$(tray exists KelmMonitor); echo "KelmMonitor: $v"; [ "$v" = exists ]; }
 dialog_text_is() { local t; t=$(tray text "Umbrel Hard Disk" "$1"); echo "control $1: $t"; [ "$t" = "$2" ]; }
 start_tray() {
   on_desktop 'C:\kelmdemo\KelmCfg.exe'
@@ -638,6 +639,63 @@ note "screenshots of the tray program: $shots"
 win "$svc" -remove | sed 's/^/    /'
 check "nothing attached once the service is removed" attached 0
 
+win "$sim" uninstall
+
+# --- Windows 98 ----------------------------------------------------------------
+# No service there: KelmCtl does its work behind the hidden window
+# "KelmMonitor", and KelmCfg sends it requests and gets its notices as window
+# messages. The Windows 98 form of the disk stand-in cannot share a session
+# with the 2000/XP form, so this act has a prefix and wineserver of its own.
+step "Windows 98: a prefix of its own with the Windows 98 stand-ins, KelmCtl and KelmCfg"
+xp_dir=$KELM_BENCH_DIR
+bash "$bench/wine-teardown.sh" "$xp_dir" >/dev/null 2>&1 || true
+export KELM_BENCH_DIR="$xp_dir-98"
+check "a fresh prefix with its own Xvfb and wineserver" setup_prefix
+. "$bench/wine-env.sh"
+cd "$KELM_BENCH_DIR"
+log="$WINEPREFIX/drive_c/kelmlog.txt"
+shots_win='C:\kelmdemo\shots'
+shots="$WINEPREFIX/drive_c/kelmdemo/shots"
+mkdir -p "$shots" "$WINEPREFIX/drive_c/kelmdisks"
+for exe in KelmCtl.exe KelmCfg.exe; do
+  win reg add "HKCU\\Software\\Wine\\AppDefaults\\$exe" /v Version /d win98 /f >/dev/null
+done
+note "KelmCtl and KelmCfg run with Wine's Windows 98 version"
+win "$sim" install win98 | sed 's/^/    /'
+win "$img" create --size 40 --password alpha1 --no-sync 'C:\kelmdisks\u1234-0.img' | sed 's/^/    /'
+win "$store" user 1234 3 >/dev/null
+win "$store" slot 1234 0 'C:\kelmdisks\u1234-0.img' 40 alpha1 auto >/dev/null
+win reg add 'HKLM\SOFTWARE\kelm' /v INSTALLTYPE /d RFKEY /f >/dev/null
+win reg add 'HKLM\SOFTWARE\kelm' /v configed /d yes /f >/dev/null
+cp "$build/win64/bin/KelmCfg.exe" "$build/win64/bin/kelmhkey.dll" "$build/win64/bin/KelmCfg.lg" \
+  "$WINEPREFIX/drive_c/kelmdemo/"
+printf 'm_delayvalue=8\r\n' >>"$WINEPREFIX/drive_c/kelmdemo/KelmCfg.lg"
+on_desktop "$bin\\KelmCtl.exe"
+wait_for "KelmCtl's hidden window KelmMonitor" 20 tray_ctl_running
+start_tray
+shot 98-01-tray-ready
+
+step "Windows 98: the key of user 1234 is heard; KelmCtl mounts, KelmCfg learns it by messages"
+win "$sim" key 1234
+wait_attached 1 15 u1234
+wait_for "the tip Running" 20 tip_is "Umbrel Hard Disk (Running)"
+wait_for "KelmCfg's letters to match the stand-in" 15 tray_agrees
+echo "    $seen"
+shot 98-02-tray-running
+
+step "Windows 98: the key goes away; KelmCtl's notice brings KelmCfg's warning"
+win "$sim" key none
+wait_for "the warning" 15 shown_is Warning shown
+wait_for "the bar to fill a little" 6 warning_bar_at_least 2
+shot 98-03-warning
+
+step "Windows 98: the key returns; KEYBACK as a message, the warning goes and the disk stays"
+win "$sim" key 1234
+wait_for "the warning to go" 5 shown_is Warning none
+check "user 1234's disk" attached 1 u1234
+check "KelmCfg's letters to match the stand-in" tray_agrees
+stop_tray
+note "screenshots of the Windows 98 act: $shots"
 win "$sim" uninstall
 say "Done; ending the wineserver"
 demo_passed

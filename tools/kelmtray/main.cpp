@@ -11,6 +11,7 @@
 //                                           fills and confirms the log-in dialog
 //   kelmtray [--desktop NAME] shown TITLE   "shown" or "none": a visible window
 //   kelmtray [--desktop NAME] close         ends KelmCfg as the uninstaller does
+//   kelmtray [--desktop NAME] exists TITLE  "exists" or "none": a window, shown or not
 //   kelmtray [--desktop NAME] command ID    a menu command to KelmCfg's window
 // And for any visible window TITLE of the desktop, control ID:
 //   set TITLE ID TEXT, click TITLE ID, check TITLE ID, text TITLE ID,
@@ -224,6 +225,11 @@ int Dialog(const std::string& cmd, int argc, char** argv, int i) {
   return 0;
 }
 
+int Exists(const char* title) {
+  std::printf("%s\n", FindWindowA(nullptr, title) ? "exists" : "none");
+  return 0;
+}
+
 int Close() {
   HWND main = FindWindowA(nullptr, kMain);
   if (!main) {
@@ -257,6 +263,7 @@ int main(int argc, char** argv) {
   if (cmd == "login" && i + 2 < argc) return Login(argv[i + 1], argv[i + 2]);
   if (cmd == "shown" && i + 1 < argc) return Shown(argv[i + 1]);
   if (cmd == "close") return Close();
+  if (cmd == "exists" && i + 1 < argc) return Exists(argv[i + 1]);
   if (cmd == "command" && i + 1 < argc) return Command(static_cast<unsigned>(std::atoi(argv[i + 1])));
   if (cmd == "set" || cmd == "click" || cmd == "check" || cmd == "text" || cmd == "select" || cmd == "answer")
     return Dialog(cmd, argc, argv, i);
