@@ -350,6 +350,31 @@ TEST_F(KelmCfgTest, SecondCopyEndsSilently) {
   EXPECT_TRUE(tray_.WaitLetters(L("01--"))) << tray_.Letters();
 }
 
+// UnInst starts kelmuinst.exe from KelmCfg's own folder (here a recorder
+// in its place); without it nothing is shown and KelmCfg carries on.
+TEST_F(KelmCfgTest, UnInstStartsTheUninstallerBesideIt) {
+  const std::string uninst = std::string(kCfgDir) + "\\kelmuinst.exe";
+  const std::string opened = std::string(kCfgDir) + "\\opened.txt";
+  ASSERT_TRUE(CopyFileA((BinDir() + "\\openrecv.exe").c_str(), uninst.c_str(), FALSE));
+  DeleteFileA(opened.c_str());
+  ASSERT_TRUE(tray_.Start());
+  PostMessageA(tray_.main(), WM_COMMAND, 32772, 0);
+  std::string got;
+  EXPECT_TRUE(Poll(
+      [&] {
+        std::ifstream f(opened);
+        std::getline(f, got);
+        return !got.empty();
+      },
+      8000));
+  EXPECT_NE(got.find(uninst), std::string::npos) << got;
+  DeleteFileA(uninst.c_str());
+  PostMessageA(tray_.main(), WM_COMMAND, 32772, 0);
+  PostMessageA(tray_.main(), WM_COMMAND, 32773, 0);
+  EXPECT_EQ(tray_.Letters(), "----");  // still answering
+  for (const TopWindow& w : ProcessWindows(tray_.pid())) EXPECT_FALSE(w.visible) << w.caption;
+}
+
 TEST_F(KelmCfgTest, LeftoverRegistryTestKeyIsRemoved) {
   RegKey left;
   ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\KelmdbgInfo", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,

@@ -18,6 +18,7 @@
 #include "common/win32/cfgpassword.h"
 #include "common/win32/diskstore.h"
 #include "resources/configdlg.h"
+#include "screenshot.h"
 #include "trayprogram.h"
 
 using namespace kelm::test;
@@ -286,6 +287,9 @@ TEST_F(ConfigTest, DialogConfiguresAUserTheServiceThenMounts) {
   // The delay is stored as it changes.
   SetControlText(dlg, IDC_CFG_DELAY, "7");
   EXPECT_TRUE(Poll([&] { return RegText(key, "delay") == "7"; }, 3000)) << RegText(key, "delay");
+  CreateDirectoryA("C:\\kelmtest\\shots", nullptr);
+  CreateDirectoryA("C:\\kelmtest\\shots\\kelmcfgconfig", nullptr);
+  EXPECT_TRUE(kelmtest::SaveScreenPng("C:\\kelmtest\\shots\\kelmcfgconfig\\01-config-dialog-user-loaded.png"));
   // Closed: the service mounts what the dialog saved when the key is heard.
   Click(dlg, IDC_CFG_CLOSE);
   ASSERT_TRUE(Poll([&] { return !IsWindow(dlg); }, 5000));
@@ -354,6 +358,41 @@ TEST_F(ConfigTest, WrongSlotPasswordDeleteSlotAndDeleteUser) {
   EXPECT_EQ(Users(dlg), "1234");
   Click(dlg, IDC_CFG_CLOSE);
   EXPECT_TRUE(Poll([&] { return !IsWindow(dlg); }, 5000));
+}
+
+// The file monitor cannot be reached before configuring: both messages,
+// and nothing of the sequence follows (the disks stay).
+TEST_F(ConfigTest, MonitorMissingBeforeConfiguringChangesNothing) {
+  Sim("key 1234");
+  ASSERT_TRUE(Poll([] { return AttachedCount() == 2; }, 10000));
+  Sim("monitor stop");
+  PostMessageA(tray_.main(), WM_COMMAND, 32771, 0);
+  HWND ask = Wait("Please Input your password");
+  ASSERT_TRUE(ask);
+  SetControlText(ask, 1112, kConfigPassword);
+  PostMessageA(ask, WM_COMMAND, IDOK, 0);
+  Answer("Warning", IDYES);
+  EXPECT_EQ(Answer("Information"), "Open the file system service fail. please wait a moment and try again.");
+  EXPECT_EQ(Answer("Warning"), "I Can not connect to Umbrel hard disk service.");
+  // The last box was the sequence's last step.
+  EXPECT_EQ(VisibleWindow(tray_.pid(), kConfigCaption), nullptr);
+  EXPECT_EQ(NewLog().find("CMD:32770"), std::string::npos);
+  Sim("monitor start");
+  EXPECT_EQ(AttachedCount(), 2);
+}
+
+// ...and after configuring: no mount-again request either.
+TEST_F(ConfigTest, MonitorMissingAfterConfiguringSendsNoReload) {
+  HWND dlg = OpenConfig();
+  ASSERT_TRUE(dlg);
+  ASSERT_TRUE(WaitLog("CMD:32770"));
+  Sim("monitor stop");
+  Click(dlg, IDC_CFG_CLOSE);
+  EXPECT_EQ(Answer("Information"), "Open the file system service fail. please wait a moment and try again.");
+  EXPECT_EQ(Answer("Warning"), "I Can not connect to Umbrel hard disk service.");
+  EXPECT_FALSE(IsWindow(dlg));
+  EXPECT_EQ(NewLog().find("CMD:32769"), std::string::npos);
+  Sim("monitor start");
 }
 
 // Help opens the guide shipped beside the program through the shell's
