@@ -470,16 +470,7 @@ class KelmCfgSoftware : public KelmCfgTest {
   const char* InstallType() const override { return "SOFTWARE"; }
   void SetUp() override {
     SetRootText("configed", "yes");
-    kelm::store::UserPasswordTable passwords{};
-    passwords.Clear();
-    passwords.Put("1234", "Secret1");
-    kelm::win::SlotSettings s;
-    s.valid = s.autoMount = true;
-    const std::string path = TempPath("kelmcfg_1234_0.img");
-    s.imagePath = path;
-    s.sizeMb = 33;
-    s.password = "pw";
-    ASSERT_EQ(kelm::win::SaveSlot("1234", 0, s, "2", &passwords), kelm::win::SaveSlotResult::Saved);
+    ASSERT_NO_FATAL_FAILURE(SaveSoftwareUser("1234", "Secret1"));
     KelmCfgTest::SetUp();
     ASSERT_TRUE(keylog_.Start());
   }

@@ -12,6 +12,7 @@
 #include <sstream>
 #include <string>
 
+#include "common/storefields.h"
 #include "common/win32/diskstore.h"
 #include "common/win32/handles.h"
 #include "kelmsim_client.h"
@@ -148,6 +149,21 @@ inline void StartService() {
         return QueryState(st) && st.dwCurrentState == SERVICE_RUNNING;
       },
       10000));
+}
+
+// A software installation's user: slot 0 of the test images as its one
+// auto-mount disk, and its log-in password.
+inline void SaveSoftwareUser(const char* user, const char* loginPassword) {
+  kelm::store::UserPasswordTable passwords{};
+  passwords.Clear();
+  passwords.Put(user, loginPassword);
+  kelm::win::SlotSettings s;
+  s.valid = s.autoMount = true;
+  const std::string path = TempPath((std::string("kelmcfg_") + user + "_0.img").c_str());
+  s.imagePath = path;
+  s.sizeMb = 33;
+  s.password = "pw";
+  ASSERT_EQ(kelm::win::SaveSlot(user, 0, s, "2", &passwords), kelm::win::SaveSlotResult::Saved);
 }
 
 }  // namespace kelm::test

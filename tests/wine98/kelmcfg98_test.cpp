@@ -204,16 +204,7 @@ class KelmCfg98Software : public KelmCfg98 {
  protected:
   const char* InstallType() const override { return "SOFTWARE"; }
   void SetUp() override {
-    kelm::store::UserPasswordTable t{};
-    t.Clear();
-    t.Put("1234", "pw98");
-    kelm::win::SlotSettings s;
-    s.valid = s.autoMount = true;
-    const std::string path = TempPath("kelmcfg_1234_0.img");
-    s.imagePath = path;
-    s.sizeMb = 33;
-    s.password = "pw";
-    ASSERT_EQ(kelm::win::SaveSlot("1234", 0, s, "2", &t), kelm::win::SaveSlotResult::Saved);
+    ASSERT_NO_FATAL_FAILURE(SaveSoftwareUser("1234", "pw98"));
     KelmCfg98::SetUp();
   }
 };
