@@ -360,6 +360,53 @@ TEST_F(ConfigTest, WrongSlotPasswordDeleteSlotAndDeleteUser) {
   EXPECT_TRUE(Poll([&] { return !IsWindow(dlg); }, 5000));
 }
 
+// Browse: the file dialog's choice is checked against the images of all
+// users and the root rule; an accepted file fills the path and its size.
+TEST_F(ConfigTest, BrowseChecksTheChosenFile) {
+  const std::string big = Disk("big103.img"), fresh = Disk("fresh.img");
+  DeleteFileA(fresh.c_str());
+  {
+    UniqueHandle f(CreateFileA(big.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    ASSERT_TRUE(f);
+    LARGE_INTEGER end;
+    end.QuadPart = 103ll * 1048576;
+    ASSERT_TRUE(SetFilePointerEx(f.get(), end, nullptr, FILE_BEGIN) && SetEndOfFile(f.get()));
+  }
+  HWND dlg = OpenConfig();
+  ASSERT_TRUE(dlg);
+  ASSERT_TRUE(SelectUser(dlg, "1234"));
+  const std::string own = ControlText(dlg, IDC_CFG_PATH1);
+  ASSERT_FALSE(own.empty());
+  // Picks `path` in the file dialog that the browse button of slot 3 opens.
+  auto choose = [&](const std::string& path) {
+    Click(dlg, IDC_CFG_BROWSE1 + 2);
+    HWND open = Wait("Open");
+    if (!open) return false;
+    SetControlText(open, 0x47C, path.c_str());  // the file name box
+    PostMessageA(open, WM_COMMAND, IDOK, 0);
+    return Poll([&] { return !IsWindow(open); }, 5000);
+  };
+  ASSERT_TRUE(choose(own));
+  EXPECT_EQ(Answer("Warning"), "You have already set the file as a virtual disk.");
+  ASSERT_TRUE(choose("C:\\root-new.img"));
+  EXPECT_EQ(Answer("Warning"), "Please don't create the virtual disk image file in root directory.");
+  ASSERT_TRUE(choose(big));
+  EXPECT_TRUE(Poll([&] { return ControlText(dlg, IDC_CFG_PATH1 + 2) == big; }, 3000)) << ControlText(dlg, IDC_CFG_PATH1 + 2);
+  EXPECT_EQ(ControlText(dlg, IDC_CFG_SIZE3), "100");
+  ASSERT_TRUE(choose(fresh));
+  EXPECT_TRUE(Poll([&] { return ControlText(dlg, IDC_CFG_PATH1 + 2) == fresh; }, 3000));
+  EXPECT_EQ(ControlText(dlg, IDC_CFG_SIZE3), "0");
+  // Set Password opens the configuration password dialog.
+  Click(dlg, IDC_CFG_SETPASS);
+  HWND set = Wait("Sets a password");
+  ASSERT_TRUE(set);
+  PostMessageA(set, WM_COMMAND, IDCANCEL, 0);
+  EXPECT_TRUE(Poll([&] { return !IsWindow(set); }, 3000));
+  Click(dlg, IDC_CFG_CLOSE);
+  EXPECT_TRUE(Poll([&] { return !IsWindow(dlg); }, 5000));
+  DeleteFileA(big.c_str());
+}
+
 // The file monitor cannot be reached before configuring: both messages,
 // and nothing of the sequence follows (the disks stay).
 TEST_F(ConfigTest, MonitorMissingBeforeConfiguringChangesNothing) {
