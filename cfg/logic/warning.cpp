@@ -56,17 +56,17 @@ void FormatCountdownLine(const char* format, int seconds, char* out, std::size_t
       ++q;
       while (*q >= '0' && *q <= '9') ++q;
     }
-    const std::size_t specLen = static_cast<std::size_t>(q - p);
-    if ((*q == 'd' || *q == 'i' || *q == 'u') && specLen < 16) {
-      char spec[20];
-      std::memcpy(spec, p, specLen);
-      spec[specLen] = *q == 'u' ? 'u' : 'd';
-      spec[specLen + 1] = '\0';
+    const std::size_t convLen = static_cast<std::size_t>(q - p);
+    if ((*q == 'd' || *q == 'i' || *q == 'u') && convLen < 16) {
+      char conversion[20];
+      std::memcpy(conversion, p, convLen);
+      conversion[convLen] = *q == 'u' ? 'u' : 'd';
+      conversion[convLen + 1] = '\0';
       char number[64];
       if (*q == 'u')
-        std::snprintf(number, sizeof number, spec, static_cast<unsigned>(seconds));
+        std::snprintf(number, sizeof number, conversion, static_cast<unsigned>(seconds));
       else
-        std::snprintf(number, sizeof number, spec, seconds);
+        std::snprintf(number, sizeof number, conversion, seconds);
       put(number);
       p = q + 1;
       continue;

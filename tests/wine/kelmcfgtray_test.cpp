@@ -13,6 +13,7 @@
 #include "menuspy.h"
 #include "screenshot.h"
 #include "shelldesktop.h"
+#include "taskbarmain.h"
 #include "tray.h"
 #include "trayprogram.h"
 #include "xinput.h"
@@ -251,13 +252,4 @@ TEST_F(KelmCfgTray, LongTipIsCut) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
-  const int respawned = kelmtest::RespawnOnTaskbarDesktop();
-  if (respawned >= 0) return respawned;
-  ::testing::InitGoogleTest(&argc, argv);
-  if (!kelmtest::x::Available()) {
-    std::printf("xdotool cannot be run from Wine: install xdotool\n");
-    return 1;
-  }
-  return RUN_ALL_TESTS();
-}
+int main(int argc, char** argv) { return kelmtest::RunTestsOnTaskbarDesktop(argc, argv); }

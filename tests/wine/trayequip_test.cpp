@@ -16,6 +16,7 @@
 #include "menuspy.h"
 #include "screenshot.h"
 #include "shelldesktop.h"
+#include "taskbarmain.h"
 #include "tray.h"
 #include "xinput.h"
 
@@ -314,14 +315,4 @@ TEST_F(TrayEquipment, ExitChosenAndTheIconGoes) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
-  // The tray needs Wine's desktop with a taskbar: run again on it.
-  const int respawned = kelmtest::RespawnOnTaskbarDesktop();
-  if (respawned >= 0) return respawned;
-  ::testing::InitGoogleTest(&argc, argv);
-  if (!kelmtest::x::Available()) {
-    std::printf("xdotool cannot be run from Wine: install xdotool\n");
-    return 1;
-  }
-  return RUN_ALL_TESTS();
-}
+int main(int argc, char** argv) { return kelmtest::RunTestsOnTaskbarDesktop(argc, argv); }
