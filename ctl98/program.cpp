@@ -94,21 +94,8 @@ class Win32Operations final : public CtlOperations {
   int ReadInstallType() override { return win::ReadInstallType(); }
   bool ReceiverPresent() override { return win::ReceiverPresent(); }
 
-  bool ReadKeyCode(std::uint32_t& key) override {
-    if (!receiverOpen_) {
-      if (!win::ReceiverPresent()) return false;
-      receiver_ = win::OpenReceiver();
-      if (!receiver_) return false;
-      receiverOpen_ = true;
-    }
-    if (win::ReadReceiverKey(receiver_, key)) return true;
-    receiverOpen_ = false;
-    return false;
-  }
-  void CloseReceiver() override {
-    receiver_.reset();
-    receiverOpen_ = false;
-  }
+  bool ReadKeyCode(std::uint32_t& key) override { return receiver_.Read(key); }
+  void CloseReceiver() override { receiver_.Close(); }
 
   bool StartTimer(unsigned id, unsigned periodMs) override {
     TIMERPROC proc = id == kTimerHide ? HideTimer : id == kTimerWaitReceiver ? WaitReceiverTimer : KeyWatchTimer;
@@ -147,8 +134,7 @@ class Win32Operations final : public CtlOperations {
 
  private:
   HWND window_ = nullptr;
-  win::UniqueHandle receiver_;
-  bool receiverOpen_ = false;
+  win::KeyWatchReceiver receiver_;
 };
 
 // Everything the window owns; only touched on its thread.

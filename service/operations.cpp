@@ -94,18 +94,8 @@ class ServiceOps final : public ServiceOperations {
     SetUserIds(s_, ids, count);
     return true;
   }
-  bool ReadKeyCode(std::uint32_t& key) override {
-    if (!receiverOpen_) {
-      if (!win::ReceiverPresent()) return false;
-      receiver_ = win::OpenReceiver();
-      if (!receiver_) return false;
-      receiverOpen_ = true;
-    }
-    if (win::ReadReceiverKey(receiver_, key)) return true;
-    receiverOpen_ = false;
-    return false;
-  }
-  void CloseReceiverHandle() override { receiver_.reset(); }
+  bool ReadKeyCode(std::uint32_t& key) override { return receiver_.Read(key); }
+  void CloseReceiverHandle() override { receiver_.CloseHandle(); }
   bool SendAnswer(std::uint32_t value, std::uint8_t code) override {
     return svc::SendAnswer(value, code);
   }
@@ -114,8 +104,7 @@ class ServiceOps final : public ServiceOperations {
  private:
   ServiceState& s_;
   Win32MountEnvironment env_;
-  win::UniqueHandle receiver_;
-  bool receiverOpen_ = false;
+  win::KeyWatchReceiver receiver_;
 };
 
 }  // namespace

@@ -104,4 +104,16 @@ bool ReadReceiverKey(UniqueHandle& receiver, std::uint32_t& key) {
   return true;
 }
 
+bool KeyWatchReceiver::Read(std::uint32_t& key) {
+  if (!open_) {
+    if (!ReceiverPresent()) return false;
+    receiver_ = OpenReceiver();
+    if (!receiver_) return false;
+    open_ = true;
+  }
+  if (ReadReceiverKey(receiver_, key)) return true;
+  open_ = false;
+  return false;
+}
+
 }  // namespace kelm::win

@@ -24,4 +24,24 @@ UniqueHandle OpenReceiver();
 // empty handle fails the same way.
 bool ReadReceiverKey(UniqueHandle& receiver, std::uint32_t& key);
 
+// The receiver as a key watch reads it, once a step: opened when it is
+// present and not open yet, then read; a failed read counts it as closed,
+// so the next step looks for it again.
+class KeyWatchReceiver {
+ public:
+  bool Read(std::uint32_t& key);
+  // Closes the handle only: the watch still counts the receiver as open
+  // (the service's rule), so the next read fails until it is looked for.
+  void CloseHandle() { receiver_.reset(); }
+  // Closes the handle and forgets it: the next read opens it again.
+  void Close() {
+    receiver_.reset();
+    open_ = false;
+  }
+
+ private:
+  UniqueHandle receiver_;
+  bool open_ = false;
+};
+
 }  // namespace kelm::win
