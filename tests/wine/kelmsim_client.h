@@ -37,7 +37,14 @@ inline SimRun Kelmsim(const std::string& args, bool quiet = false) {
   si.hStdError = quiet ? nul.get() : GetStdHandle(STD_ERROR_HANDLE);
   si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
   PROCESS_INFORMATION pi{};
-  if (!CreateProcessA(nullptr, cmd.data(), nullptr, nullptr, TRUE, 0, nullptr, dir, &si, &pi)) return run;
+  // On a loaded machine Wine has been seen to refuse a process start now and
+  // then; a start is tried again, a kelmsim that ran and failed is not.
+  bool started = false;
+  for (int attempt = 0; attempt < 3 && !started; ++attempt) {
+    if (attempt) Sleep(200);
+    started = CreateProcessA(nullptr, cmd.data(), nullptr, nullptr, TRUE, 0, nullptr, dir, &si, &pi) != FALSE;
+  }
+  if (!started) return run;
   kelm::win::UniqueHandle process(pi.hProcess), thread(pi.hThread);
   writeEnd.reset();
   char buf[512];
