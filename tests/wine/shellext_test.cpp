@@ -1,0 +1,416 @@
+// kelmsh.dll in a real host: registered as the installer registers it, the
+// library in the Windows directory, loaded through COM by shhost.exe (one
+// fresh load per run) with the data objects of Wine's own shell. A window
+// titled "Virtual Disk Manager" in this process answers the drive letters
+// and counts the reload requests.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <cstdio>
+#include <vector>
+
+#include "common/win32/handles.h"
+#include "protectfix.h"
+
+using kelm::win::RegKey;
+using kelm::win::UniqueHandle;
+using namespace kelmtest;
+
+namespace {
+
+constexpr char kClsid[] = "{5e2a7c41-93d0-4b6e-8f17-2c9ab04d6e53}";
+constexpr char kRoot[] = "C:\\shx";
+std::string g_shots;
+
+// --- The KelmCfg main window as kelmsh sees it.
+volatile LONG g_reloads = 0;
+volatile DWORD g_letters = 0;
+LRESULT CALLBACK MainProc(HWND w, UINT m, WPARAM wp, LPARAM lp) {
+  if (m == 0x7000) return static_cast<LRESULT>(g_letters);
+  if (m == 0x800A) {
+    InterlockedIncrement(&g_reloads);
+    return 1;
+  }
+  return DefWindowProcA(w, m, wp, lp);
+}
+
+class MainWindow {
+ public:
+  MainWindow() {
+    WNDCLASSA wc{};
+    wc.lpfnWndProc = MainProc;
+    wc.hInstance = GetModuleHandleA(nullptr);
+    wc.lpszClassName = "ShxTestMain";
+    RegisterClassA(&wc);
+    w_ = CreateWindowA("ShxTestMain", "Virtual Disk Manager", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr, wc.hInstance, nullptr);
+  }
+  ~MainWindow() { DestroyWindow(w_); }
+
+ private:
+  HWND w_;
+};
+
+// Runs shhost.exe with args; pumps this thread's messages meanwhile (the
+// extension sends to the window above). Its stdout.
+std::string Host(const std::string& args) {
+  // Output to a file: a pipe's write end can outlive the host in Wine's
+  // console process and never report its end.
+  const char* outFile = "C:\\shxhost\\out.txt";
+  SECURITY_ATTRIBUTES sa{sizeof sa, nullptr, TRUE};
+  HANDLE wr = CreateFileA(outFile, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, &sa,
+                          CREATE_ALWAYS, 0, nullptr);
+  if (wr == INVALID_HANDLE_VALUE) return "<no output file>";
+  STARTUPINFOA si{};
+  si.cb = sizeof si;
+  si.dwFlags = STARTF_USESTDHANDLES;
+  si.hStdOutput = wr;
+  si.hStdError = wr;
+  si.hStdInput = nullptr;
+  PROCESS_INFORMATION pi{};
+  // The host runs from a folder of its own, so that the library comes from
+  // the Windows directory through the registration.
+  std::string cmd = "\"C:\\shxhost\\shhost.exe\" " + args;
+  std::fprintf(stderr, "host %s\n", args.c_str());
+  const BOOL started = CreateProcessA(nullptr, cmd.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, "C:\\shxhost", &si, &pi);
+  CloseHandle(wr);
+  if (!started) return "<no start>";
+  CloseHandle(pi.hThread);
+  for (;;) {
+    const DWORD r = MsgWaitForMultipleObjects(1, &pi.hProcess, FALSE, 180000, QS_ALLINPUT);
+    if (r == WAIT_OBJECT_0 + 1) {
+      MSG msg;
+      while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);
+      continue;
+    }
+    if (r == WAIT_TIMEOUT) TerminateProcess(pi.hProcess, 99);
+    break;
+  }
+  DWORD code = 0;
+  GetExitCodeProcess(pi.hProcess, &code);
+  CloseHandle(pi.hProcess);
+  std::string out;
+  {
+    UniqueHandle h(CreateFileA(outFile, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                               OPEN_EXISTING, 0, nullptr));
+    char buf[4096];
+    DWORD n = 0;
+    while (h && ReadFile(h.get(), buf, sizeof buf, &n, nullptr) && n > 0) out.append(buf, n);
+  }
+  for (auto& c : out)
+    if (c == '\r') c = ' ';
+  // Lines without their trailing blanks.
+  std::string clean;
+  for (char c : out) {
+    if (c == '\n')
+      while (!clean.empty() && clean.back() == ' ') clean.pop_back();
+    clean += c;
+  }
+  if (code != 0) clean += "exit " + std::to_string(code) + "\n";
+  return clean;
+}
+
+bool Has(const std::string& out, const std::string& line) { return out.find(line + "\n") != std::string::npos; }
+
+std::vector<std::string> Lines(const std::string& out, const std::string& prefix) {
+  std::vector<std::string> v;
+  std::istringstream in(out);
+  for (std::string l; std::getline(in, l);)
+    if (l.rfind(prefix, 0) == 0) v.push_back(l);
+  return v;
+}
+
+void SetDefault(HKEY root, const std::string& path, const char* value) {
+  RegKey k;
+  ASSERT_EQ(RegCreateKeyExA(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, k.put(), nullptr), ERROR_SUCCESS) << path;
+  RegSetValueExA(k.get(), nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(value), static_cast<DWORD>(std::strlen(value) + 1));
+}
+
+// The registration exactly as the installer writes it.
+void Register() {
+  const std::string clsid = std::string("CLSID\\") + kClsid;
+  SetDefault(HKEY_CLASSES_ROOT, clsid, "Kelm Shell Extension");
+  SetDefault(HKEY_CLASSES_ROOT, clsid + "\\InProcServer32", "kelmsh.dll");
+  RegKey k;
+  ASSERT_EQ(RegOpenKeyExA(HKEY_CLASSES_ROOT, (clsid + "\\InProcServer32").c_str(), 0, KEY_SET_VALUE, k.put()), ERROR_SUCCESS);
+  RegSetValueExA(k.get(), "ThreadingModel", 0, REG_SZ, reinterpret_cast<const BYTE*>("Apartment"), 10);
+  SetDefault(HKEY_CLASSES_ROOT, "*\\shellex\\ContextMenuHandlers\\KelmMenu", kClsid);
+  SetDefault(HKEY_CLASSES_ROOT, "*\\shellex\\PropertySheetHandlers\\KelmPage", kClsid);
+  SetDefault(HKEY_CLASSES_ROOT, "directory\\shellex\\ContextMenuHandlers\\KelmMenu", kClsid);
+  SetDefault(HKEY_CLASSES_ROOT, "directory\\shellex\\PropertySheetHandlers\\KelmPage", kClsid);
+  RegKey a;
+  ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Shell Extensions\\Approved", 0,
+                            nullptr, 0, KEY_SET_VALUE, nullptr, a.put(), nullptr),
+            ERROR_SUCCESS);
+  RegSetValueExA(a.get(), kClsid, 0, REG_SZ, reinterpret_cast<const BYTE*>("Kelm Shell Extensio"), 20);
+  ASSERT_TRUE(CopyFileA((ProgramDir() + "\\kelmsh.dll").c_str(), (WindowsDir() + "\\kelmsh.dll").c_str(), FALSE));
+}
+
+void SetUser(const char* id) { ASSERT_TRUE(WriteProfileStringA("kelmkey", "keyid", id)); }
+
+void ResetStore() {
+  SHDeleteKeyA(HKEY_LOCAL_MACHINE, "Software\\kesk");
+}
+
+class Shell : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    Register();
+    CreateDirectoryA("C:\\shxhost", nullptr);
+    ASSERT_TRUE(CopyFileA((ProgramDir() + "\\shhost.exe").c_str(), "C:\\shxhost\\shhost.exe", FALSE));
+    char* shots = std::getenv("KELM_SHOTS");
+    g_shots = shots ? shots : "C:\\shxshots";
+    CreateDirectoryA(g_shots.c_str(), nullptr);
+  }
+  void SetUp() override {
+    ASSERT_TRUE(deco_.Install());
+    ResetStore();
+    RemoveTree(kRoot);
+    CreateDirectoryA(kRoot, nullptr);
+    CreateDirectoryA((std::string(kRoot) + "\\dir").c_str(), nullptr);
+    ASSERT_TRUE(WriteFileBytes(std::string(kRoot) + "\\a.txt", "alpha"));
+    ASSERT_TRUE(WriteFileBytes(std::string(kRoot) + "\\b.txt", "beta"));
+    ASSERT_TRUE(WriteFileBytes(std::string(kRoot) + "\\dir\\in.txt", "inner"));
+    SetUser("1234");
+    ASSERT_TRUE(StoreValues("1234", {{"lockfile", "yes"}, {"fileNum", "0"}}));
+    g_letters = 0;
+    g_reloads = 0;
+  }
+  void TearDown() override {
+    RemoveTree(kRoot);
+    ResetStore();
+    SetUser("0");
+    deco_.Remove();
+  }
+  DecorationFiles deco_;
+};
+
+TEST_F(Shell, ObjectInterfacesAndUnload) {
+  ASSERT_TRUE(WriteFileBytes("C:\\kelmsh_icon.ini", "[IconImage]\r\nIndex=3\r\n"));
+  const std::string out = Host("unload C:\\shx\\a.txt");
+  DeleteFileA("C:\\kelmsh_icon.ini");
+  EXPECT_TRUE(Has(out, "canunload start 7fffffff")) << out;  // not loaded yet
+  EXPECT_TRUE(Has(out, "canunload object 1")) << out;
+  EXPECT_TRUE(Has(out, "unknown is init 1")) << out;
+  EXPECT_TRUE(Has(out, "extract 1")) << out;
+  EXPECT_TRUE(Has(out, "persist 80004005 1 0 80004005 80004005 80004005")) << out;
+  EXPECT_TRUE(Has(out, "geticon after load 0 index 3")) << out;
+  EXPECT_NE(out.find("geticon 0 index 0 file C:\\windows\\kelmsh.dll"), std::string::npos) << out;
+  EXPECT_TRUE(Has(out, "copyhook 80004002 0000000000000000")) << out;
+  EXPECT_TRUE(Has(out, "replace 80004005")) << out;
+  EXPECT_TRUE(Has(out, "canunload released 0")) << out;
+  EXPECT_TRUE(Has(out, "canunload factory 1")) << out;
+  EXPECT_TRUE(Has(out, "aggregate 80040110")) << out;
+  EXPECT_TRUE(Has(out, "canunload end 0")) << out;
+  EXPECT_TRUE(Has(out, "otherclass 80040111 0000000000000000")) << out;
+  // Initialize twice releases the first data object.
+  auto refs = Lines(out, "dataobject refs ");
+  ASSERT_EQ(refs.size(), 1u) << out;
+  unsigned before = 0, after = 0;
+  std::sscanf(refs[0].c_str(), "dataobject refs %u -> %u", &before, &after);
+  EXPECT_EQ(after + 1, before) << out;
+}
+
+TEST_F(Shell, MenuRowsForAFile) {
+  MainWindow main;
+  g_letters = 0x00470045;  // E: slot 0, G: slot 2
+  const std::string out = Host("menu C:\\shx\\a.txt");
+  EXPECT_TRUE(Has(out, "ids 6")) << out;
+  const std::vector<std::string> want = {
+      "row 0 sep",
+      "row 1 id=0 grayed=0 checks=1 popup=0 text=Set [a.txt] as my private file(Full Protection)",
+      "row 2 id=1 grayed=0 checks=1 popup=0 text=Set [a.txt] as my private file(General Protection)",
+      "row 3 id=2 grayed=1 checks=1 popup=0 text=Cancel the protection of [a.txt]",
+      "row 4 id=3 grayed=0 checks=1 popup=0 text=Show all protected files of [1234]",
+      "row 5 id=-1 grayed=0 checks=1 popup=1 text=Copy File [a.txt] to my virtual HardDisk",
+      "sub 0 id=4 grayed=0 checks=0 popup=0 text=E:\\",
+      "sub 1 id=5 grayed=0 checks=0 popup=0 text=G:\\",
+      "row 6 sep",
+  };
+  std::vector<std::string> got = Lines(out, "row ");
+  auto sub = Lines(out, "sub ");
+  got.insert(got.begin() + 6 > got.end() ? got.end() : got.begin() + 6, sub.begin(), sub.end());
+  EXPECT_EQ(got, want) << out;
+  EXPECT_TRUE(Has(out, "defaultonly rows 0")) << out;
+}
+
+TEST_F(Shell, MenuWithoutKelmCfgHasNoCopyRow) {
+  const std::string out = Host("menu C:\\shx\\dir");
+  EXPECT_TRUE(Has(out, "ids 4")) << out;
+  EXPECT_EQ(Lines(out, "row ").size(), 6u) << out;
+  EXPECT_TRUE(Has(out, "row 1 id=0 grayed=0 checks=1 popup=0 text=Set [dir] as my private file(Full Protection)")) << out;
+  EXPECT_TRUE(Has(out, "row 5 sep")) << out;
+}
+
+TEST_F(Shell, ItemsThatShowNothing) {
+  MainWindow main;
+  g_letters = 0x45;
+  ASSERT_TRUE(StoreValues("99", {{"lockfile", "yes"}, {"fileNum", "1"}, {"filelevel0", "1"}, {"filename0", "C:\\shx\\b.txt"}}));
+  struct Case {
+    const char* name;
+    std::string args;
+    const char* user;
+  } cases[] = {
+      {"another user's item", "menu C:\\shx\\b.txt", "1234"},
+      {"folder holding another user's item", "menu C:\\shx", "1234"},
+      {"Windows directory", "menu " + WindowsDir() + "\\win.ini", "1234"},
+      {"drive root", "menu C:\\", "1234"},
+      {"two items", "menu C:\\shx\\a.txt C:\\shx\\b.txt", "1234"},
+      {"no user", "menu C:\\shx\\a.txt", "0"},
+      {"user without a key", "menu C:\\shx\\a.txt", "777"},
+  };
+  for (const Case& c : cases) {
+    SetUser(c.user);
+    const std::string out = Host(c.args);
+    EXPECT_TRUE(Has(out, "ids 0")) << c.name << "\n" << out;
+    EXPECT_TRUE(Lines(out, "row ").empty()) << c.name << "\n" << out;
+  }
+  // The other user sees its own item with Cancel enabled.
+  SetUser("99");
+  const std::string own = Host("menu C:\\shx\\b.txt");
+  EXPECT_TRUE(Has(own, "row 3 id=2 grayed=0 checks=1 popup=0 text=Cancel the protection of [b.txt]")) << own;
+  EXPECT_TRUE(Has(own, "row 1 id=0 grayed=1 checks=1 popup=0 text=Set [b.txt] as my private file(Full Protection)")) << own;
+  EXPECT_TRUE(Has(own, "row 5 id=-1 grayed=1 checks=1 popup=1 text=Copy File [b.txt] to my virtual HardDisk")) << own;
+  // lockfile "no": nothing.
+  ASSERT_TRUE(StoreValues("99", {{"lockfile", "no"}}));
+  EXPECT_TRUE(Has(Host("menu C:\\shx\\b.txt"), "ids 0"));
+}
+
+TEST_F(Shell, ProtectAndCancelAFolder) {
+  MainWindow main;
+  std::string out = Host("invoke C:\\shx\\dir 0");
+  EXPECT_TRUE(Has(out, "invoke 0")) << out;
+  EXPECT_TRUE(Has(out, "stringverb 80070057")) << out;
+  EXPECT_EQ(StoredText("1234", "fileNum"), "1");
+  EXPECT_EQ(StoredText("1234", "filelevel0"), "1");
+  EXPECT_EQ(StoredText("1234", "filename0"), "C:\\shx\\dir");
+  EXPECT_EQ(g_reloads, 1);
+  const std::string ini = ReadFileBytes("C:\\shx\\dir\\Desktop.ini");
+  EXPECT_NE(ini.find("InfoTip=Kelm Locked File"), std::string::npos) << ini;
+  EXPECT_NE(ini.find("lockfld1.ico"), std::string::npos) << ini;
+
+  // A new load sees it: Set rows grayed, Cancel enabled; a file inside is
+  // not protected itself.
+  out = Host("menu C:\\shx\\dir");
+  EXPECT_TRUE(Has(out, "row 1 id=0 grayed=1 checks=1 popup=0 text=Set [dir] as my private file(Full Protection)")) << out;
+  EXPECT_TRUE(Has(out, "row 3 id=2 grayed=0 checks=1 popup=0 text=Cancel the protection of [dir]")) << out;
+  out = Host("menu C:\\shx\\dir\\in.txt");
+  EXPECT_TRUE(Has(out, "row 1 id=0 grayed=0 checks=1 popup=0 text=Set [in.txt] as my private file(Full Protection)")) << out;
+
+  // Level 2 on a file beside it, then cancel the folder.
+  Host("invoke C:\\shx\\a.txt 1");
+  EXPECT_EQ(StoredText("1234", "fileNum"), "2");
+  EXPECT_EQ(StoredText("1234", "filelevel1"), "2");
+  EXPECT_EQ(g_reloads, 2);
+  out = Host("invoke C:\\shx\\dir 2");
+  EXPECT_EQ(StoredText("1234", "fileNum"), "1");
+  EXPECT_EQ(StoredText("1234", "filename0"), "c:\\shx\\a.txt");  // the chain's form
+  EXPECT_EQ(StoredText("1234", "filelevel0"), "2");
+  EXPECT_EQ(g_reloads, 3);
+  const std::string cleared = ReadFileBytes("C:\\shx\\dir\\Desktop.ini");
+  EXPECT_NE(cleared.find("InfoTip=No"), std::string::npos) << cleared;
+}
+
+TEST_F(Shell, ProtectFailsWhenTheListIsFullOrSwitchedOff) {
+  MainWindow main;
+  ASSERT_TRUE(StoreValues("1234", {{"fileNum", "511"}}));
+  // The failure message box would block the host: answer it from here.
+  std::thread closer([] {
+    for (int i = 0; i < 100; ++i) {
+      HWND box = FindWindowA(nullptr, "Virtual Disk");
+      if (box) {
+        char text[256] = {};
+        HWND st = GetDlgItem(box, 0xFFFF);
+        if (st) GetWindowTextA(st, text, sizeof text);
+        PostMessageA(box, WM_COMMAND, IDOK, 0);
+        return;
+      }
+      Sleep(100);
+    }
+  });
+  const std::string out = Host("invoke C:\\shx\\a.txt 0");
+  closer.join();
+  EXPECT_EQ(StoredText("1234", "fileNum"), "511") << out;
+  EXPECT_EQ(StoredText("1234", "filename511"), "<missing>");
+  EXPECT_EQ(g_reloads, 0);
+}
+
+TEST_F(Shell, LockedFilesDialogListsAndCancels) {
+  MainWindow main;
+  ASSERT_TRUE(StoreValues("1234", {{"fileNum", "2"},
+                                   {"filelevel0", "1"},
+                                   {"filename0", "C:\\shx\\dir"},
+                                   {"filelevel1", "2"},
+                                   {"filename1", "C:\\shx\\a.txt"}}));
+  const std::string out = Host("list C:\\shx\\a.txt " + g_shots + "\\lockedfiles.png 0");
+  EXPECT_TRUE(Has(out, "user 1234")) << out;
+  EXPECT_TRUE(Has(out, "buttons Cancel Protection|Exit")) << out;
+  EXPECT_TRUE(Has(out, "listrow C:\\SHX\\DIR|1|Directory")) << out;
+  EXPECT_TRUE(Has(out, "listrow C:\\SHX\\A.TXT|2|File")) << out;
+  EXPECT_TRUE(Has(out, "shot 1")) << out;
+  EXPECT_TRUE(Has(out, "canunload visible 1")) << out;
+  EXPECT_TRUE(Has(out, "rows after 1")) << out;
+  EXPECT_TRUE(Has(out, "hidden 1")) << out;
+  EXPECT_TRUE(Has(out, "canunload released 0")) << out;
+  EXPECT_EQ(StoredText("1234", "fileNum"), "1");
+  EXPECT_EQ(StoredText("1234", "filename0"), "c:\\shx\\a.txt");
+  EXPECT_EQ(g_reloads, 1);
+}
+
+TEST_F(Shell, ProtectionPage) {
+  ASSERT_TRUE(StoreValues("1234", {{"fileNum", "1"}, {"filelevel0", "2"}, {"filename0", "C:\\shx\\dir\\in.txt"}}));
+  std::string out = Host("page C:\\shx\\dir " + g_shots + "\\protectionpage.png");
+  EXPECT_TRUE(Has(out, "pages 1")) << out;
+  EXPECT_TRUE(Has(out, "canunload page alive 1")) << out;
+  EXPECT_TRUE(Has(out, "tab Protection")) << out;
+  EXPECT_TRUE(Has(out, "ctl 1015 File Name:")) << out;
+  EXPECT_TRUE(Has(out, "ctl 1001 C:\\shx\\dir")) << out;
+  EXPECT_TRUE(Has(out, "ctl 1002 Owner:")) << out;
+  EXPECT_TRUE(Has(out, "ctl 1003 1234")) << out;
+  EXPECT_TRUE(Has(out, "ctl 1004 Protect Level:")) << out;
+  EXPECT_TRUE(Has(out, "ctl 1005 General Protection")) << out;
+  EXPECT_TRUE(Has(out, "shot 1")) << out;
+  EXPECT_TRUE(Has(out, "canunload after 0")) << out;
+  EXPECT_EQ(ReadFileBytes("C:\\shx\\dir\\in.txt"), "inner");
+
+  out = Host("page C:\\shx\\b.txt");
+  EXPECT_TRUE(Has(out, "ctl 1001 C:\\shx\\b.txt")) << out;
+  EXPECT_TRUE(Has(out, "ctl 1003")) << out;
+  EXPECT_TRUE(Has(out, "ctl 1005")) << out;
+  // Whoever the user is.
+  SetUser("0");
+  EXPECT_TRUE(Has(Host("page C:\\shx\\b.txt"), "pages 1"));
+  EXPECT_TRUE(Has(Host("page C:\\shx\\a.txt C:\\shx\\b.txt"), "pages 1") == false);
+}
+
+TEST_F(Shell, MenuOnScreen) {
+  MainWindow main;
+  g_letters = 0x00470045;
+  const std::string out = Host("track C:\\shx\\a.txt " + g_shots + "\\contextmenu.png");
+  EXPECT_TRUE(Has(out, "shot 1")) << out;
+}
+
+TEST_F(Shell, ThousandCyclesLeaveNothingBehind) {
+  MainWindow main;
+  g_letters = 0x45;
+  const std::string out = Host("cycles 1000 C:\\shx\\a.txt");
+  unsigned long h0 = 0, g0 = 0, u0 = 0, h1 = 0, g1 = 0, u1 = 0;
+  unsigned long long m0 = 0, m1 = 0;
+  auto before = Lines(out, "before "), after = Lines(out, "after ");
+  ASSERT_EQ(before.size(), 1u) << out;
+  ASSERT_EQ(after.size(), 1u) << out;
+  std::sscanf(before[0].c_str(), "before handles=%lu gdi=%lu user=%lu pagefile=%llu", &h0, &g0, &u0, &m0);
+  std::sscanf(after[0].c_str(), "after handles=%lu gdi=%lu user=%lu pagefile=%llu", &h1, &g1, &u1, &m1);
+  std::printf("%s%s", before[0].c_str(), ("\n" + after[0] + "\n").c_str());
+  EXPECT_LE(h1, h0 + 5) << out;
+  EXPECT_LE(g1, g0 + 5) << out;
+  EXPECT_LE(u1, u0 + 5) << out;
+  EXPECT_LE(m1, m0 + 2 * 1024 * 1024) << out;
+  EXPECT_TRUE(Has(out, "canunload 0")) << out;
+}
+
+}  // namespace
