@@ -413,4 +413,146 @@ TEST_F(Shell, ThousandCyclesLeaveNothingBehind) {
   EXPECT_TRUE(Has(out, "canunload 0")) << out;
 }
 
+// --- Copy to a virtual disk. M: and N: are links in the prefix's
+// dosdevices to a folder and to an 8 MB file system, which
+// tests/script/wine_shellext_copy_test.sh sets up around this suite.
+
+// Answers the message boxes of the given captions while it lives; keeps
+// each box's caption and text.
+class BoxCloser {
+ public:
+  explicit BoxCloser(std::vector<std::string> captions) : captions_(std::move(captions)) {
+    thread_ = std::thread([this] {
+      while (!stop_) {
+        for (const std::string& c : captions_) {
+          HWND box = FindWindowA("#32770", c.c_str());
+          if (box && IsWindowVisible(box)) {
+            char text[512] = {};
+            GetDlgItemTextA(box, 0xFFFF, text, sizeof text);
+            seen_.push_back(c + ": " + text);
+            PostMessageA(box, WM_COMMAND, IDOK, 0);
+            Sleep(200);
+          }
+        }
+        Sleep(50);
+      }
+    });
+  }
+  ~BoxCloser() { Stop(); }
+  std::vector<std::string> Stop() {
+    stop_ = true;
+    if (thread_.joinable()) thread_.join();
+    return seen_;
+  }
+
+ private:
+  std::vector<std::string> captions_;
+  std::vector<std::string> seen_;
+  volatile bool stop_ = false;
+  std::thread thread_;
+};
+
+std::string Pattern(std::size_t size, unsigned seed) {
+  std::string s(size, '\0');
+  unsigned x = seed;
+  for (char& c : s) {
+    x = x * 1103515245u + 12345u;
+    c = static_cast<char>(x >> 16);
+  }
+  return s;
+}
+
+class ShellCopy : public Shell {
+ protected:
+  void SetUp() override {
+    if (!IsDir("M:\\") || !IsDir("N:\\")) GTEST_SKIP() << "M: and N: are not linked (run wine_shellext_copy_test.sh)";
+    Shell::SetUp();
+    RemoveTree("M:\\shx");
+    RemoveTree("N:\\shx");
+  }
+  void TearDown() override {
+    if (!IsDir("M:\\")) return;
+    RemoveTree("M:\\shx");
+    RemoveTree("N:\\shx");
+    Shell::TearDown();
+  }
+  static bool IsDir(const char* p) {
+    const DWORD a = GetFileAttributesA(p);
+    return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
+  }
+};
+
+TEST_F(ShellCopy, FileAndTreeArriveByteForByte) {
+  MainWindow main;
+  g_letters = 0x00004D45;  // E: (no disk behind it) slot 0, M: slot 1
+  const std::string file = Pattern(3 * 1024 * 1024 + 17, 1);
+  CreateDirectoryA("C:\\shx\\data", nullptr);
+  ASSERT_TRUE(WriteFileBytes("C:\\shx\\data\\f.bin", file));
+  std::string out = Host("copy C:\\shx\\data\\f.bin 5");
+  EXPECT_TRUE(Has(out, "sub 0 id=4 grayed=0 checks=0 popup=0 text=E:\\")) << out;
+  EXPECT_TRUE(Has(out, "sub 1 id=5 grayed=0 checks=0 popup=0 text=M:\\")) << out;
+  EXPECT_TRUE(Has(out, "dialog 1")) << out;
+  EXPECT_TRUE(Has(out, "dialog hidden 1")) << out;
+  EXPECT_TRUE(Has(out, "canunload 0")) << out;
+  EXPECT_TRUE(ReadFileBytes("M:\\shx\\data\\f.bin") == file);
+
+  // A folder tree keeps its folder path.
+  CreateDirectoryA("C:\\shx\\tree", nullptr);
+  CreateDirectoryA("C:\\shx\\tree\\sub", nullptr);
+  CreateDirectoryA("C:\\shx\\tree\\sub\\deep", nullptr);
+  CreateDirectoryA("C:\\shx\\tree\\empty", nullptr);
+  const std::string b = Pattern(700000, 2), c = Pattern(5, 3);
+  ASSERT_TRUE(WriteFileBytes("C:\\shx\\tree\\a.txt", "top"));
+  ASSERT_TRUE(WriteFileBytes("C:\\shx\\tree\\sub\\b.bin", b));
+  ASSERT_TRUE(WriteFileBytes("C:\\shx\\tree\\sub\\deep\\c.txt", c));
+  ASSERT_TRUE(WriteFileBytes("C:\\shx\\tree\\sub\\zero.bin", ""));
+  out = Host("copy C:\\shx\\tree 5");
+  EXPECT_TRUE(Has(out, "dialog hidden 1")) << out;
+  EXPECT_EQ(ReadFileBytes("M:\\shx\\tree\\a.txt"), "top");
+  EXPECT_TRUE(ReadFileBytes("M:\\shx\\tree\\sub\\b.bin") == b);
+  EXPECT_EQ(ReadFileBytes("M:\\shx\\tree\\sub\\deep\\c.txt"), c);
+  EXPECT_EQ(ReadFileBytes("M:\\shx\\tree\\sub\\zero.bin"), "");
+  EXPECT_TRUE(IsDir("M:\\shx\\tree\\empty"));
+
+  // An offset without a drive.
+  BoxCloser boxes({"Virtual Disk"});
+  out = Host("copy C:\\shx\\data\\f.bin 9");
+  const auto seen = boxes.Stop();
+  ASSERT_EQ(seen.size(), 1u) << out;
+  EXPECT_EQ(seen[0], "Virtual Disk: Copy File to Umbrel Hard Disk Fail.");
+}
+
+TEST_F(ShellCopy, FileLargerThanTheFreeSpaceIsRefused) {
+  MainWindow main;
+  g_letters = 0x4E;  // N: (8 MB)
+  ASSERT_TRUE(WriteFileBytes("C:\\shx\\ten.bin", Pattern(10 * 1024 * 1024, 4)));
+  BoxCloser boxes({"Warning", "Copy File Fail"});
+  const std::string out = Host("copy C:\\shx\\ten.bin 4");
+  const auto seen = boxes.Stop();
+  ASSERT_GE(seen.size(), 1u) << out;
+  EXPECT_EQ(seen[0], "Warning: Disk Space is not enough") << out;
+  EXPECT_TRUE(Has(out, "dialog hidden 1")) << out;
+  EXPECT_EQ(ReadFileBytes("N:\\shx\\ten.bin"), "");  // there, and empty
+}
+
+TEST_F(ShellCopy, CancelStopsALargeCopy) {
+  MainWindow main;
+  g_letters = 0x4D;
+  {
+    UniqueHandle h(CreateFileA("C:\\shx\\big.bin", GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    ASSERT_TRUE(h);
+    LARGE_INTEGER size;
+    size.QuadPart = 1024LL * 1024 * 1024;
+    ASSERT_TRUE(SetFilePointerEx(h.get(), size, nullptr, FILE_BEGIN));
+    ASSERT_TRUE(SetEndOfFile(h.get()));
+  }
+  ASSERT_TRUE(WriteFileBytes("C:\\shx\\done.txt", "complete"));
+  const std::string out = Host("copy C:\\shx\\big.bin 4 1 " + g_shots + "\\copydialog.png");
+  EXPECT_TRUE(Has(out, "shot 1")) << out;
+  EXPECT_TRUE(Has(out, "hidden at cancel 1")) << out;
+  EXPECT_TRUE(Has(out, "canunload 0")) << out;
+  EXPECT_EQ(GetFileAttributesA("M:\\shx\\big.bin"), INVALID_FILE_ATTRIBUTES) << out;
+  DeleteFileA("C:\\shx\\big.bin");
+}
+
 }  // namespace
