@@ -387,6 +387,16 @@ TEST_F(Shell, ProtectionPage) {
   EXPECT_TRUE(Has(Host("page C:\\shx\\a.txt C:\\shx\\b.txt"), "pages 1") == false);
 }
 
+TEST_F(Shell, MenusOnOneThreadWhileAnotherProtects) {
+  // Protect and cancel alternate on one thread (an even count ends
+  // released) while the other builds menus over a folder holding the item.
+  const std::string out = Host("race 200 C:\\shx\\dir C:\\shx\\dir\\in.txt");
+  EXPECT_TRUE(Has(out, "race built 200 200")) << out;
+  // Both apartments are gone: COM has let the library go, or may.
+  EXPECT_TRUE(Has(out, "canunload 0") || Has(out, "canunload 7fffffff")) << out;
+  EXPECT_EQ(StoredText("1234", "fileNum"), "0") << out;
+}
+
 TEST_F(Shell, MenuOnScreen) {
   MainWindow main;
   g_letters = 0x00470045;

@@ -434,6 +434,48 @@ int main(int argc, char** argv) {
     measure("after");
     data->Release();
     Out("canunload %lx\n", CanUnload());
+  } else if (cmd == "race" && argc > 4) {
+    // The shell calls from several threads: menus built on one thread while
+    // another protects and releases an item, each thread with its own object.
+    const int n = std::atoi(argv[2]);
+    struct Args {
+      const char* path;
+      int n;
+      bool protect;
+      int built = 0;
+    } a{argv[3], n, false}, b{argv[4], n, true};
+    auto run = [](LPVOID p) -> DWORD {
+      auto* a = static_cast<Args*>(p);
+      CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+      IDataObject* data = DataFor({a->path});
+      for (int i = 0; i < a->n; ++i) {
+        IShellExtInit* init = nullptr;
+        CoCreateInstance(kClsid, nullptr, CLSCTX_INPROC_SERVER, IID_IShellExtInit, reinterpret_cast<void**>(&init));
+        init->Initialize(nullptr, data, nullptr);
+        IContextMenu* cm = nullptr;
+        init->QueryInterface(IID_IContextMenu, reinterpret_cast<void**>(&cm));
+        HMENU m = CreatePopupMenu();
+        if (HRESULT_CODE(cm->QueryContextMenu(m, 0, kFirst, kFirst + 100, CMF_NORMAL)) > 0) ++a->built;
+        if (a->protect) {
+          CMINVOKECOMMANDINFO ci{};
+          ci.cbSize = sizeof ci;
+          ci.lpVerb = MAKEINTRESOURCEA(i % 2 == 0 ? 0 : 2);
+          cm->InvokeCommand(&ci);
+        }
+        DestroyMenu(m);
+        cm->Release();
+        init->Release();
+      }
+      if (data) data->Release();
+      CoUninitialize();
+      return 0;
+    };
+    HANDLE t[2] = {CreateThread(nullptr, 0, run, &a, 0, nullptr), CreateThread(nullptr, 0, run, &b, 0, nullptr)};
+    WaitForMultipleObjects(2, t, TRUE, INFINITE);
+    CloseHandle(t[0]);
+    CloseHandle(t[1]);
+    Out("race built %d %d\n", a.built, b.built);
+    Out("canunload %lx\n", CanUnload());
   } else if (cmd == "unload") {
     Out("canunload start %lx\n", CanUnload());
     IShellExtInit* init = Create(paths);
