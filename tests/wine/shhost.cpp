@@ -11,12 +11,17 @@
 //   shhost track PATH SHOT            the menu on screen with its submenu
 //   shhost cycles N                   handles, GDI objects, memory
 //   shhost unload PATH                DllCanUnloadNow along a page's life
+//   shhost race N PATH1 PATH2         menus on one thread, protect on another
+//   shhost winemenu PATH              the menu Wine's own shell builds
+//   shhost bench ...                  figures of bench-shellext.sh
 #include <windows.h>
 #include <commctrl.h>
 #include <prsht.h>
 #include <psapi.h>
 #include <shlobj.h>
+#include <shlwapi.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -476,6 +481,153 @@ int main(int argc, char** argv) {
     CloseHandle(t[1]);
     Out("race built %d %d\n", a.built, b.built);
     Out("canunload %lx\n", CanUnload());
+  } else if (cmd == "winemenu") {
+    // The menu Wine's own shell builds for the item, and its Properties.
+    IShellFolder* desktop = nullptr;
+    SHGetDesktopFolder(&desktop);
+    PIDLIST_RELATIVE pidl = nullptr;
+    std::wstring w = Wide(argv[2]);
+    desktop->ParseDisplayName(nullptr, nullptr, w.data(), nullptr, &pidl, nullptr);
+    IShellFolder* parent = nullptr;
+    PCUITEMID_CHILD child = nullptr;
+    SHBindToParent(reinterpret_cast<PIDLIST_ABSOLUTE>(pidl), IID_IShellFolder, reinterpret_cast<void**>(&parent), &child);
+    IContextMenu* cm = nullptr;
+    HRESULT hr = parent->GetUIObjectOf(g_host, 1, &child, IID_IContextMenu, nullptr, reinterpret_cast<void**>(&cm));
+    Out("shell menu %lx\n", hr);
+    if (cm) {
+      HMENU m = CreatePopupMenu();
+      hr = cm->QueryContextMenu(m, 0, 1, 0x7FFF, CMF_NORMAL);
+      Out("ids %u\n", static_cast<unsigned>(HRESULT_CODE(hr)));
+      PrintMenu(m, "row");
+      Out("kelmsh loaded %d\n", GetModuleHandleA("kelmsh.dll") ? 1 : 0);
+      DestroyMenu(m);
+      cm->Release();
+    }
+    parent->Release();
+    desktop->Release();
+    CoTaskMemFree(pidl);
+  } else if (cmd == "bench" && argc > 2) {
+    const std::string what = argv[2];
+    auto now = [] {
+      LARGE_INTEGER c, f;
+      QueryPerformanceCounter(&c);
+      QueryPerformanceFrequency(&f);
+      return static_cast<double>(c.QuadPart) * 1000.0 / static_cast<double>(f.QuadPart);
+    };
+    auto median = [](std::vector<double> v) {
+      std::sort(v.begin(), v.end());
+      return v[v.size() / 2];
+    };
+    auto peak = [] {
+      PROCESS_MEMORY_COUNTERS pmc{};
+      pmc.cb = sizeof pmc;
+      GetProcessMemoryInfo(GetCurrentProcess(), &pmc, sizeof pmc);
+      return static_cast<unsigned long long>(pmc.PeakPagefileUsage);
+    };
+    if (what == "fill" && argc > 4) {
+      // users x entries, as KelmCfg and kelmsh store them.
+      const int users = std::atoi(argv[3]), entries = std::atoi(argv[4]);
+      SHDeleteKeyA(HKEY_LOCAL_MACHINE, "Software\\kesk");
+      for (int u = 0; u < users; ++u) {
+        HKEY k;
+        const std::string key = "Software\\kesk\\" + std::to_string(1000 + u);
+        RegCreateKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &k, nullptr);
+        auto set = [&](const std::string& n, const std::string& v) {
+          RegSetValueExA(k, n.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(v.c_str()), static_cast<DWORD>(v.size() + 1));
+        };
+        set("lockfile", "yes");
+        set("fileNum", std::to_string(entries));
+        for (int e = 0; e < entries; ++e) {
+          set("filelevel" + std::to_string(e), e % 2 ? "2" : "1");
+          set("filename" + std::to_string(e), "C:\\Users Data\\user" + std::to_string(u) + "\\folder " + std::to_string(e));
+        }
+        RegCloseKey(k);
+      }
+      Out("filled %d x %d\n", users, entries);
+    } else if (what == "load" && argc > 3) {
+      const int rounds = std::atoi(argv[3]);
+      std::vector<double> lib, plain;
+      for (int r = 0; r < rounds; ++r) {
+        double t = now();
+        HMODULE m = LoadLibraryA("kelmsh.dll");
+        lib.push_back(now() - t);
+        FreeLibrary(m);
+        t = now();
+        HKEY root;
+        unsigned long values = 0;
+        if (RegOpenKeyA(HKEY_LOCAL_MACHINE, "Software\\kesk", &root) == ERROR_SUCCESS) {
+          char name[250];
+          for (DWORD i = 0; RegEnumKeyA(root, i, name, sizeof name) == ERROR_SUCCESS; ++i) {
+            HKEY u;
+            if (RegOpenKeyA(root, name, &u) != ERROR_SUCCESS) continue;
+            char vname[64], data[500];
+            for (DWORD j = 0;; ++j) {
+              DWORD nl = sizeof vname, dl = sizeof data;
+              if (RegEnumValueA(u, j, vname, &nl, nullptr, nullptr, reinterpret_cast<BYTE*>(data), &dl) != ERROR_SUCCESS) break;
+              ++values;
+            }
+            RegCloseKey(u);
+          }
+          RegCloseKey(root);
+        }
+        plain.push_back(now() - t);
+        if (r == 0) Out("values %lu\n", values);
+      }
+      Out("load library+GetRawConfig median %.2f ms; plain enumeration median %.2f ms\n", median(lib), median(plain));
+    } else if (what == "menu" && argc > 4) {
+      WriteProfileStringA("kelmkey", "keyid", "1234");
+      const int rounds = std::atoi(argv[3]);
+      IShellExtInit* init = Create({argv[4]});
+      if (!init) return 3;
+      IContextMenu* cm = nullptr;
+      init->QueryInterface(IID_IContextMenu, reinterpret_cast<void**>(&cm));
+      std::vector<double> t;
+      UINT ids = 0;
+      for (int r = 0; r < rounds; ++r) {
+        HMENU m = CreatePopupMenu();
+        const double s0 = now();
+        ids = HRESULT_CODE(cm->QueryContextMenu(m, 0, kFirst, kFirst + 100, CMF_NORMAL));
+        t.push_back(now() - s0);
+        DestroyMenu(m);
+      }
+      Out("QueryContextMenu median %.3f ms (ids %u)\n", median(t), ids);
+      cm->Release();
+      init->Release();
+    } else if (what == "copy" && argc > 4) {
+      // A copy through the menu's copy entry (the letter from a window of
+      // this process that answers as KelmCfg does), to its end.
+      WriteProfileStringA("kelmkey", "keyid", "1234");
+      static char letter = argv[4][0];
+      WNDCLASSA wc{};
+      wc.lpfnWndProc = [](HWND w, UINT m, WPARAM wp, LPARAM lp) -> LRESULT {
+        if (m == 0x7000) return static_cast<unsigned char>(letter);
+        return DefWindowProcA(w, m, wp, lp);
+      };
+      wc.lpszClassName = "ShhostMain";
+      RegisterClassA(&wc);
+      HWND main = CreateWindowA("ShhostMain", "Virtual Disk Manager", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr, nullptr, nullptr);
+      IShellExtInit* init = Create({argv[3]});
+      if (!init) return 3;
+      IContextMenu* cm;
+      HMENU m = BuildMenu(init, &cm);
+      const unsigned long long before = peak();
+      const double t0 = now();
+      Invoke(cm, 4);
+      HWND dlg = nullptr;
+      PumpUntil([&] { return (dlg = FindDialog("Copy")) != nullptr; }, 5000);
+      PumpUntil([&] { return dlg && !IsWindowVisible(dlg); }, 600000);
+      const double ms = now() - t0;
+      Out("kelmsh copy %.0f ms, peak pagefile %llu MB (before %llu MB)\n", ms, peak() >> 20, before >> 20);
+      DestroyMenu(m);
+      cm->Release();
+      init->Release();
+      DestroyWindow(main);
+    } else if (what == "copyfile" && argc > 4) {
+      const unsigned long long before = peak();
+      const double t0 = now();
+      const BOOL ok = CopyFileA(argv[3], argv[4], FALSE);
+      Out("CopyFileA %d %.0f ms, peak pagefile %llu MB (before %llu MB)\n", ok, now() - t0, peak() >> 20, before >> 20);
+    }
   } else if (cmd == "unload") {
     Out("canunload start %lx\n", CanUnload());
     IShellExtInit* init = Create(paths);
