@@ -678,7 +678,6 @@ bool StartCopyThread() {
   HMODULE self = nullptr;
   if (!GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCSTR>(&CopyProc), &self))
     return false;
-  InterlockedExchange(&g_copyRunning, 1);
   HANDLE t = CreateThread(nullptr, 0, CopyProc, self, 0, nullptr);
   if (t == nullptr) {
     InterlockedExchange(&g_copyRunning, 0);
@@ -699,6 +698,7 @@ INT_PTR CALLBACK CopyDialogProc(HWND dlg, UINT msg, WPARAM wp, LPARAM) {
       InterlockedExchange(&isShouldStop, 0);
       hDlgCopyHw = dlg;
       if (!StartCopyThread()) {
+        InterlockedExchange(&g_copyRunning, 0);
         DestroyWindow(dlg);
         hDlgCopyHw = nullptr;
         return TRUE;
@@ -734,24 +734,33 @@ void MyCopyFileWithDlg(const char* from, const char* to, HWND owner) {
   hDlgCopyHw = nullptr;
   InitCommonOnce();
   dlg = CreateDialogParamA(g_hmodThisDll, MAKEINTRESOURCEA(IsWin98() ? IDD_COPY98 : IDD_COPY), owner, CopyDialogProc, 0);
-  if (dlg != nullptr && hDlgCopyHw == dlg) ShowWindow(dlg, SW_SHOW);
+  if (dlg != nullptr && hDlgCopyHw == dlg)
+    ShowWindow(dlg, SW_SHOW);
+  else if (dlg == nullptr)
+    InterlockedExchange(&g_copyRunning, 0);  // no dialog, no thread
 }
 
 void CShellExt::DoCopyCommand(unsigned offset, HWND owner) {
-  // A copy is running (its dialog may already be hidden by Cancel).
-  if (g_copyRunning != 0) return;
   HWND dlg = hDlgCopyHw;
   if (dlg != nullptr && IsWindow(dlg) && IsWindowVisible(dlg)) return;
-  if (offset >= static_cast<unsigned>(kDriverMapSize) || DriverMap[offset] == 0) {
-    Message(owner, "kelshtext2", "Copy File to Umbrel Hard Disk Fail.", "Virtual Disk", MB_ICONWARNING);
-    return;
+  // One copy per process, claimed here so that a command on another thread
+  // cannot overwrite COPYINFO; a copy whose dialog Cancel already hid still
+  // holds it until its thread ends.
+  if (InterlockedCompareExchange(&g_copyRunning, 1, 0) != 0) return;
+  bool started = false;
+  try {
+    if (offset >= static_cast<unsigned>(kDriverMapSize) || DriverMap[offset] == 0) {
+      Message(owner, "kelshtext2", "Copy File to Umbrel Hard Disk Fail.", "Virtual Disk", MB_ICONWARNING);
+    } else if (TakeItem(false) == Take::Taken) {
+      const std::string dest = shx::CopyDestination(m_szPropSheetFileUserClickedOn, DriverMap[offset]);
+      char text[kText];
+      LangText("kelshtext3", "The destination File is Existing,do you want to overwrite?", text, sizeof text);
+      if (!IsFile(dest.c_str()) || MessageBoxA(owner, text, "Virtual Disk", MB_YESNO | MB_ICONQUESTION) == IDYES) {
+        started = true;  // the dialog or the thread gives the claim back from here
+        MyCopyFileWithDlg(m_szPropSheetFileUserClickedOn, dest.c_str(), owner);
+      }
+    }
+  } catch (...) {
   }
-  if (TakeItem(false) != Take::Taken) return;
-  const std::string dest = shx::CopyDestination(m_szPropSheetFileUserClickedOn, DriverMap[offset]);
-  if (IsFile(dest.c_str())) {
-    char text[kText];
-    LangText("kelshtext3", "The destination File is Existing,do you want to overwrite?", text, sizeof text);
-    if (MessageBoxA(owner, text, "Virtual Disk", MB_YESNO | MB_ICONQUESTION) != IDYES) return;
-  }
-  MyCopyFileWithDlg(m_szPropSheetFileUserClickedOn, dest.c_str(), owner);
+  if (!started) InterlockedExchange(&g_copyRunning, 0);
 }
