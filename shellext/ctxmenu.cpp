@@ -150,6 +150,28 @@ void FreeAllChain() {
   Chain().Clear();
 }
 
+int AddToChain(const char* user, const char* level, const char* path) {
+  ChainLock lock;
+  return Chain().Add(user, level, path) ? 1 : 0;
+}
+
+void DeleteFromChain(const char* user, const char* path) {
+  ChainLock lock;
+  Chain().Remove(user, path);
+}
+
+void CheckLockStatus(const char* current, const char* path, bool& byOther, bool& byMe) {
+  ChainLock lock;
+  const shx::LockStatus st = Chain().Check(current, path);
+  byOther = st.byOther;
+  byMe = st.byMe;
+}
+
+int GetFileOnwer(const char* path, std::string& owner, std::string& level) {
+  ChainLock lock;
+  return Chain().Owner(path, owner, level) ? 1 : 0;
+}
+
 int ProtectFile(unsigned level, const char* userId, const char* path, const char*) {
   RegKey key;
   if (!OpenUser(userId, key)) return 0;
@@ -158,10 +180,7 @@ int ProtectFile(unsigned level, const char* userId, const char* path, const char
   if (IsFolder(path)) kelm::win::ShowLockStatus(path, static_cast<int>(level));
   char levelText[16];
   std::snprintf(levelText, sizeof levelText, "%u", level);
-  {
-    ChainLock lock;
-    Chain().Add(userId, levelText, path);
-  }
+  AddToChain(userId, levelText, path);
   key.reset();
   NoticeKelmMonReadCfg();
   return 1;
@@ -230,10 +249,7 @@ STDMETHODIMP CShellExt::QueryContextMenu(HMENU menu, UINT index, UINT first, UIN
     const UINT wn = GetWindowsDirectoryA(windir, sizeof windir);
     if (wn > 0 && wn < sizeof windir && shx::UnderDirectory(path, windir)) return none;
     shx::LockStatus st;
-    {
-      ChainLock lock;
-      st = Chain().Check(user, path);
-    }
+    CheckLockStatus(user, path, st.byOther, st.byMe);
     if ((flags & 0x000F) != 0) {
       Tracef("uFlags==>%d\r\n", flags);
       Trace("CMF_default...\r\n");
@@ -353,10 +369,7 @@ void CShellExt::DoGAKMenu3(HWND) {
   if (std::strcmp(user, "0") == 0) return;
   if (TakeItem(false) != Take::Taken) return;
   const std::string path = m_szPropSheetFileUserClickedOn;
-  {
-    ChainLock lock;
-    Chain().Remove(user, path);
-  }
+  DeleteFromChain(user, path.c_str());
   DispAllChain();
   ReSaveProtectFile(user);
   if (IsFolder(path.c_str())) kelm::win::ClearLockStatus(path.c_str());
@@ -463,10 +476,7 @@ void CancelSelected(HWND dlg) {
   SendMessageA(list, LVM_GETITEMTEXTA, sel, reinterpret_cast<LPARAM>(&it));
   if (text[0] == '\0') return;
   ListView_DeleteItem(list, sel);
-  {
-    ChainLock lock;
-    Chain().Remove(user, text);
-  }
+  DeleteFromChain(user, text);
   kelm::win::ClearLockStatus(text);
   DispAllChain();
   ReSaveProtectFile(user);

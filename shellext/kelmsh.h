@@ -48,6 +48,11 @@ int ReSaveProtectFile(const char* userId);
 int NoticeKelmMonReadCfg();
 void DispAllChain();
 void FreeAllChain();
+// The chain's operations, each under the chain's lock.
+int AddToChain(const char* user, const char* level, const char* path);
+void DeleteFromChain(const char* user, const char* path);
+void CheckLockStatus(const char* current, const char* path, bool& byOther, bool& byMe);
+int GetFileOnwer(const char* path, std::string& owner, std::string& level);
 LONG GetRegistryValue(HKEY key, const char* name, char* buffer, DWORD length);
 DWORD GetMountedDev();
 // The present user as "%u" of WIN.INI "kelmkey" / "keyid" ("0": none).

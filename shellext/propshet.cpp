@@ -79,11 +79,7 @@ INT_PTR CALLBACK GAKPageDlgProc(HWND dlg, UINT msg, WPARAM, LPARAM lp) {
     const char* path = ext->m_szPropSheetFileUserClickedOn;
     SetDlgItemTextA(dlg, IDC_PATH, path);
     std::string owner, level;
-    bool found;
-    {
-      ChainLock lock;
-      found = Chain().Owner(path, owner, level);  // GetFileOnwer
-    }
+    const bool found = GetFileOnwer(path, owner, level) != 0;
     if (found) {
       SetDlgItemTextA(dlg, IDC_OWNER, owner.c_str());
       if (level == "1") {
