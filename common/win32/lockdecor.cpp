@@ -18,7 +18,7 @@ constexpr DWORD kSettableAttributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_H
                                       FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_TEMPORARY | FILE_ATTRIBUTE_OFFLINE |
                                       FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
 constexpr DWORD kLockAttributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
-constexpr DWORD kCopyChunk = 64 * 1024;
+constexpr DWORD kCopyChunk = 64 * 1024;  // write size of the INI rewrite
 
 bool IsFile(const char* path) {
   const DWORD a = GetFileAttributesA(path);
@@ -118,7 +118,7 @@ int ClearLockStatus(const char* path) {
   return WriteDecoration(ini, false, nullptr);
 }
 
-int MyCopyFile(const char* from, const char* to, HWND owner) {
+int MyCopyFile(const char* from, const char* to, HWND owner, CopyProgressFn progress, void* context) {
   if (from == nullptr || to == nullptr) return 0;
   UniqueHandle src(CreateFileA(from, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!src) return 0;
@@ -139,14 +139,16 @@ int MyCopyFile(const char* from, const char* to, HWND owner) {
     return 0;
   }
 
-  // Chunks instead of one buffer of the file's size: the same bytes
-  // without a large allocation. A failed write fails the copy.
-  std::unique_ptr<char[]> buf(new (std::nothrow) char[kCopyChunk]);
+  // Bounded pieces instead of one buffer of the file's size: a file larger
+  // than the host can allocate still copies, and memory stays flat.
+  std::unique_ptr<char[]> buf(new (std::nothrow) char[kCopyPiece]);
   if (!buf) return 0;
-  bool ok = true;
+  const ULONGLONG total = static_cast<ULONGLONG>(size.QuadPart);
+  ULONGLONG done = 0;
+  bool ok = true, stopped = false;
   for (;;) {
     DWORD n = 0;
-    if (!ReadFile(src.get(), buf.get(), kCopyChunk, &n, nullptr)) {
+    if (!ReadFile(src.get(), buf.get(), kCopyPiece, &n, nullptr)) {
       ok = false;
       break;
     }
@@ -155,6 +157,16 @@ int MyCopyFile(const char* from, const char* to, HWND owner) {
       ok = false;
       break;
     }
+    done += n;
+    if (progress != nullptr && !progress(context, done, total)) {
+      stopped = true;
+      break;
+    }
+  }
+  if (stopped) {
+    dst.reset();
+    DeleteFileA(to);
+    return 0;
   }
   FlushFileBuffers(dst.get());
   return ok ? 1 : 0;

@@ -28,11 +28,21 @@ int ShowLockStatus(const char* folder, int level);
 // there is no Desktop.ini or a step failed.
 int ClearLockStatus(const char* path);
 
+// Told after each piece written (bytes so far, file size); answering false
+// stops the copy there.
+using CopyProgressFn = bool (*)(void* context, ULONGLONG done, ULONGLONG total);
+
 // Copies file from to file to (replaced), after checking that the drive of
 // `to` (its first three characters) has the KB of the file free; when it
 // has not, or the free space cannot be read, shows "cfgdlg_set3" ("Disk
 // Space is not enough", caption "Warning") over owner and fails, leaving an
-// empty `to`. 1 when the whole file was read and written, else 0.
-int MyCopyFile(const char* from, const char* to, HWND owner = nullptr);
+// empty `to`. The file goes through one bounded piece at a time, so memory
+// does not grow with its size. A copy stopped by progress removes the
+// partly written `to`. 1 when the whole file was read and written, else 0.
+int MyCopyFile(const char* from, const char* to, HWND owner = nullptr, CopyProgressFn progress = nullptr,
+               void* context = nullptr);
+
+// The piece MyCopyFile reads and writes at a time.
+inline constexpr DWORD kCopyPiece = 256 * 1024;
 
 }  // namespace kelm::win

@@ -1,0 +1,28 @@
+// Resource ids of kelmsh.dll.
+#pragma once
+#define IDD_PROTECTION_PAGE 132
+#define IDI_COPY 137
+#define IDB_UNCHECKED 139
+#define IDB_CHECKED 140
+#define IDB_LOCK 141
+#define IDD_COPY98 142
+#define IDD_LOCKED98 143
+#define IDB_BANNER 143
+#define IDD_LOCKED 144
+#define IDD_COPY 145
+#define IDC_PATH 1001
+#define IDC_LABEL_OWNER 1002
+#define IDC_OWNER 1003
+#define IDC_LABEL_LEVEL 1004
+#define IDC_LEVEL 1005
+#define IDC_COPY_TEXT 1007
+#define IDC_COPY_BAR 1008
+#define IDC_COPY_CANCEL 1009
+#define IDC_LIST_LABEL 1010
+#define IDC_LIST_USER 1011
+#define IDC_LIST 1012
+#define IDC_LIST_DELETE 1013
+#define IDC_LIST_EXIT 1014
+#define IDC_LABEL_NAME 1015
+#define IDC_LEGEND1 1016
+#define IDC_LEGEND2 1017
