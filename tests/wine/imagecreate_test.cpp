@@ -1,5 +1,6 @@
 // The Create button's work run for real in this process: a helper thread
-// answers the message boxes and watches the progress window.
+// answers the message boxes; a hook on the creating thread sees every
+// position sent to the progress window's bar, however fast the fill.
 #include <gtest/gtest.h>
 #include <shlwapi.h>
 #include <windows.h>
@@ -10,7 +11,6 @@
 #include <deque>
 #include <fstream>
 #include <iterator>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -41,9 +41,7 @@ struct Box {
 std::ostream& operator<<(std::ostream& os, const Box& b) { return os << "[" << b.caption << ": " << b.text << "]"; }
 
 // Answers every message box of this process with the next scripted answer
-// (IDOK when the script is used up), and samples the progress bar. Only
-// FindWindow* is used to look for windows: it sends no messages, so the
-// filling thread is never waited for.
+// (IDOK when the script is used up).
 class BoxAnswerer {
  public:
   explicit BoxAnswerer(std::deque<int> answers) : answers_(std::move(answers)) {
@@ -55,21 +53,10 @@ class BoxAnswerer {
     if (thread_.joinable()) thread_.join();
   }
   std::vector<Box> boxes;
-  bool progressSeen = false;
-  std::vector<int> positions;
 
  private:
   void Run() {
     while (!stop_) {
-      HWND prog = FindWindowA(nullptr, "Initialize Image File");
-      if (prog) {
-        progressSeen = true;
-        HWND bar = FindWindowExA(prog, nullptr, PROGRESS_CLASSA, nullptr);
-        DWORD_PTR pos = 0;
-        // The filling thread lets its windows paint between megabytes.
-        if (bar && SendMessageTimeoutA(bar, PBM_GETPOS, 0, 0, SMTO_NORMAL, 2000, &pos))
-          positions.push_back(static_cast<int>(pos));
-      }
       HWND box = FindWindowA("#32770", nullptr);
       DWORD pid = 0;
       if (box) GetWindowThreadProcessId(box, &pid);
@@ -92,12 +79,46 @@ class BoxAnswerer {
         PostMessageA(box, WM_COMMAND, answer, 0);
         kelmtest::WaitGone(box);
       }
-      Sleep(prog ? 5 : 20);
+      Sleep(20);
     }
   }
   std::deque<int> answers_;
   std::atomic<bool> stop_{false};
   std::thread thread_;
+};
+
+// Records, on the calling thread, every PBM_SETPOS sent to a bar inside a
+// visible "Initialize Image File" window.
+class ProgressSpy {
+ public:
+  ProgressSpy() {
+    spy_ = this;
+    hook_ = SetWindowsHookExA(WH_CALLWNDPROC, Proc, nullptr, GetCurrentThreadId());
+  }
+  ~ProgressSpy() {
+    if (hook_) UnhookWindowsHookEx(hook_);
+    spy_ = nullptr;
+  }
+  ProgressSpy(const ProgressSpy&) = delete;
+  ProgressSpy& operator=(const ProgressSpy&) = delete;
+  bool hooked() const { return hook_ != nullptr; }
+  bool progressSeen = false;
+  std::vector<int> positions;
+
+ private:
+  static LRESULT CALLBACK Proc(int code, WPARAM w, LPARAM l) {
+    const auto* m = reinterpret_cast<const CWPSTRUCT*>(l);
+    if (code == HC_ACTION && spy_ && m && m->message == PBM_SETPOS) {
+      const HWND owner = GetParent(m->hwnd);
+      if (owner && IsWindowVisible(owner) && kelmtest::WindowText(owner) == "Initialize Image File") {
+        spy_->progressSeen = true;
+        spy_->positions.push_back(static_cast<int>(m->wParam));
+      }
+    }
+    return CallNextHookEx(nullptr, code, w, l);
+  }
+  static inline ProgressSpy* spy_ = nullptr;
+  HHOOK hook_ = nullptr;
 };
 
 struct CreateRun {
@@ -108,10 +129,12 @@ struct CreateRun {
 };
 
 CreateRun RunCreate(const CreateImageRequest& r, std::deque<int> answers = {}) {
+  ProgressSpy spy;
+  EXPECT_TRUE(spy.hooked());
   BoxAnswerer a(std::move(answers));
   const CreateImageResult result = CreateImage(r);
   a.Stop();
-  return {result, a.boxes, a.progressSeen, a.positions};
+  return {result, a.boxes, spy.progressSeen, spy.positions};
 }
 
 CreateImageRequest Request(const char* path, const char* size, const char* password) {
@@ -258,9 +281,10 @@ TEST_F(ImageCreate, CreatesTheSameImageAsKelmimgAndSavesTheSlot) {
   EXPECT_TRUE(run.boxes[1].infoIcon);
   EXPECT_TRUE(run.progressSeen);
   EXPECT_FALSE(FindWindowA(nullptr, "Initialize Image File"));
-  for (size_t i = 1; i < run.positions.size(); ++i) EXPECT_LE(run.positions[i - 1], run.positions[i]);
-  ASSERT_FALSE(run.positions.empty());  // the bar answers while the file fills
-  for (int p : run.positions) EXPECT_LE(p, 35);
+  // One step per megabyte written, 33 MB plus the tail: 0..35 in order.
+  std::vector<int> steps(36);
+  for (int i = 0; i < 36; ++i) steps[i] = i;
+  EXPECT_EQ(run.positions, steps);
 
   const std::string made = ReadAll(kImage);
   ASSERT_EQ(made.size(), 36u * 1048576u);
