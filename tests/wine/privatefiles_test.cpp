@@ -20,7 +20,7 @@
 #include "common/win32/language.h"
 #include "common/win32/lockdecor.h"
 #include "common/win32/protectstore.h"
-#include "pngshot.h"
+#include "screenshot.h"
 #include "resources/privatefiles.h"
 #include "protectfix.h"
 #include "uidriver.h"
@@ -207,12 +207,12 @@ TEST_F(PrivateFiles, LastEntryOnTopAndCancelProtectRewritesTheRest) {
     // Cancel the protection of B.
     Select(d, 2);
     RedrawWindow(d, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
-    EXPECT_TRUE(pngshot::SaveWindowPng(Shot("01-private-files"), d));
+    EXPECT_TRUE(SaveWindowPng(Shot("01-private-files"), d));
     ClickAndSettle(d, IDC_PRIV_CANCELPROTECT);
     EXPECT_TRUE(WaitFor([&] { return RowCount(d) == 3; }));
     EXPECT_EQ(Rows(d), (std::vector<std::string>{missing + "|2|", c_ + "|1|File", a_ + "|2|Directory"}));
     RedrawWindow(d, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
-    EXPECT_TRUE(pngshot::SaveWindowPng(Shot("02-after-cancel-protect"), d));
+    EXPECT_TRUE(SaveWindowPng(Shot("02-after-cancel-protect"), d));
   });
   // Top to bottom: the missing one, C, A.
   EXPECT_EQ(StoredText(kUser, "fileNum"), "3");
@@ -429,7 +429,7 @@ TEST_F(PrivateFiles, DecoratedFoldersAsShown) {
                 }
                 Sleep(300);  // icons are drawn once the view has extracted them
                 RedrawWindow(d, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
-                EXPECT_TRUE(pngshot::SaveWindowPng(Shot(v.shot), d));
+                EXPECT_TRUE(SaveWindowPng(Shot(v.shot), d));
               }
               PostMessageA(d, WM_COMMAND, IDCANCEL, 0);
               EXPECT_TRUE(WaitGone(d));
@@ -450,7 +450,7 @@ TEST_F(PrivateFiles, DecoratedFoldersAsShown) {
   RedrawWindow(w, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_FRAME);
   MSG m;
   while (PeekMessageA(&m, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&m);
-  EXPECT_TRUE(pngshot::SaveWindowPng(Shot("05-folder-icons"), w));
+  EXPECT_TRUE(SaveWindowPng(Shot("05-folder-icons"), w));
   DestroyWindow(w);
 }
 

@@ -83,7 +83,7 @@ inline Image CaptureScreen(const RECT* area = nullptr) {
   return img;
 }
 
-inline bool WriteFileBytes(const std::string& path, const std::string& bytes) {
+inline bool WriteShotFile(const std::string& path, const std::string& bytes) {
   HANDLE f = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
                          FILE_ATTRIBUTE_NORMAL, nullptr);
   if (f == INVALID_HANDLE_VALUE) return false;
@@ -96,7 +96,7 @@ inline bool WriteFileBytes(const std::string& path, const std::string& bytes) {
 inline bool SavePng(const Image& img, const std::string& path) {
   if (img.empty()) return false;
   const std::string data = png::Encode(img.width, img.height, img.px);
-  return !data.empty() && WriteFileBytes(path, data);
+  return !data.empty() && WriteShotFile(path, data);
 }
 
 inline bool SaveScreenPng(const std::string& path, const RECT* area = nullptr) {

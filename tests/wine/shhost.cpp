@@ -28,7 +28,7 @@
 #include <string>
 #include <vector>
 
-#include "pngshot.h"
+#include "screenshot.h"
 
 namespace {
 
@@ -227,7 +227,7 @@ VOID CALLBACK TrackTimer(HWND, UINT, UINT_PTR id, DWORD) {
       ++menus;
     }
     Out("menuwindows %d\n", menus);
-    if (menus) Out("shot %d\n", kelmtest::pngshot::SaveScreenPng(g_shot, all) ? 1 : 0);
+    if (menus) Out("shot %d\n", kelmtest::SaveScreenPng(g_shot, &all) ? 1 : 0);
     PostMessageA(g_host, WM_KEYDOWN, VK_ESCAPE, 0);
     PostMessageA(g_host, WM_KEYDOWN, VK_ESCAPE, 0);
   } else if (step > 12) {
@@ -293,7 +293,7 @@ int main(int argc, char** argv) {
     Out("buttons %s|%s\n", Item(dlg, 1013).c_str(), Item(dlg, 1014).c_str());
     for (int i = 0; i < n; ++i)
       Out("listrow %s|%s|%s\n", ListText(list, i, 0).c_str(), ListText(list, i, 1).c_str(), ListText(list, i, 2).c_str());
-    Out("shot %d\n", kelmtest::pngshot::SaveWindowPng(argv[3], dlg) ? 1 : 0);
+    Out("shot %d\n", kelmtest::SaveWindowPng(argv[3], dlg) ? 1 : 0);
     Out("canunload visible %lx\n", CanUnload());
     if (argc > 4) {
       ListView_SetItemState(list, std::atoi(argv[4]), LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
@@ -339,7 +339,7 @@ int main(int argc, char** argv) {
       SendMessageA(PropSheet_GetTabControl(sheet), TCM_GETITEMA, 0, reinterpret_cast<LPARAM>(&ti));
       Out("tab %s\n", title);
       for (int id : {1015, 1001, 1002, 1003, 1004, 1005}) Out("ctl %d %s\n", id, Item(tab, id).c_str());
-      if (shot) Out("shot %d\n", kelmtest::pngshot::SaveWindowPng(argv[3], sheet) ? 1 : 0);
+      if (shot) Out("shot %d\n", kelmtest::SaveWindowPng(argv[3], sheet) ? 1 : 0);
       // OK: nothing to apply.
       PropSheet_PressButton(sheet, PSBTN_OK);
       PumpUntil([&] { return PropSheet_GetCurrentPageHwnd(sheet) == nullptr; }, 3000);
@@ -361,7 +361,7 @@ int main(int argc, char** argv) {
     if (dlg) {
       if (argc > 5) {
         PumpUntil([&] { return SendDlgItemMessageA(dlg, 1008, PBM_GETPOS, 0, 0) > 0; }, 10000);
-        Out("shot %d\n", kelmtest::pngshot::SaveWindowPng(argv[5], dlg) ? 1 : 0);
+        Out("shot %d\n", kelmtest::SaveWindowPng(argv[5], dlg) ? 1 : 0);
       }
       if (cancelMs > 0) {
         PumpUntil([&] { return SendDlgItemMessageA(dlg, 1008, PBM_GETPOS, 0, 0) > 0; }, 10000);
