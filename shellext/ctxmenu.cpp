@@ -1,6 +1,8 @@
 // The context menu, the protection list and chain operations, the "Locked
 // Files" dialog and the copy to a virtual disk.
 #include <windows.h>
+
+#include <algorithm>
 #include <commctrl.h>
 
 #include <cstdio>
@@ -430,7 +432,10 @@ void FillList(HWND dlg, const char* user) {
     LVCOLUMNA c{};
     c.mask = LVCF_FMT | LVCF_WIDTH | LVCF_TEXT | LVCF_SUBITEM;
     c.fmt = LVCFMT_LEFT;
-    c.cx = cols[i].width;
+    // Never narrower than the heading: a wider dialog font (a translation,
+    // or a substitute for the dialog font) would cut it.
+    const int heading = static_cast<int>(SendMessageA(list, LVM_GETSTRINGWIDTHA, 0, reinterpret_cast<LPARAM>(text)));
+    c.cx = std::max(cols[i].width, heading + 16);
     c.pszText = text;
     c.iSubItem = i;
     SendMessageA(list, LVM_INSERTCOLUMNA, i, reinterpret_cast<LPARAM>(&c));
