@@ -81,4 +81,11 @@ struct EventSourceTraits {
 };
 using EventSource = Owner<HANDLE, EventSourceTraits>;
 
+struct MenuTraits {
+  static HMENU Invalid() { return nullptr; }
+  static bool Valid(HMENU m) { return m != nullptr; }
+  static void Close(HMENU m) { ::DestroyMenu(m); }
+};
+using UniqueMenu = Owner<HMENU, MenuTraits>;
+
 }  // namespace kelm::win
