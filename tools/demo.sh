@@ -40,7 +40,7 @@ if [ -n "$build_it" ]; then
 fi
 for f in "$build/win64/bin/kelmsvc.exe" "$build/win64/bin/kelmsim.exe" "$build/bin/kelmimg" \
   "$build/win64/bin/KelmCfg.exe" "$build/win64/bin/kelmtray.exe" "$build/win64/bin/kelmshot.exe" \
-  "$build/win64/bin/keylog.exe"; do
+  "$build/win64/bin/keylog.exe" "$build/win64/bin/kelmsh.dll" "$build/win64/bin/kelmexp.exe"; do
   [ -e "$f" ] || die "$f is missing: build first (bash tools/demo.sh without --no-build)"
 done
 echo "built: $build/win32/bin (shipping) and $build/win64/bin"
@@ -628,6 +628,141 @@ wait_attached 2 10 u1234
 wait_for "the tip Running" 20 tip_is "Umbrel Hard Disk (Running)"
 wait_for "KelmCfg's letters to match the stand-in" 10 tray_agrees
 shot 07-software-running
+
+# --- The shell extension -------------------------------------------------------
+# kelmsh inside a folder window. Wine's own shell loads no context-menu
+# handlers, so kelmexp plays Explorer's part: it builds the menu from the
+# registered handlers, as Explorer does, and writes what it shows with
+# screen positions, so that every choice below is a real click (xdotool)
+# on the row a person would click.
+exp_report="$WINEPREFIX/drive_c/kelmdemo/explorer.txt"
+exp_lines() { tr -d '\r' <"$exp_report" 2>/dev/null || true; }
+exp_has() {  # exp_has TEXT: a line of what the folder window shows holds TEXT
+  local l
+  l=$(exp_lines | grep -F -- "$1" | head -n 1)
+  echo "${l:-no line with: $1}"
+  [ -n "$l" ]
+}
+exp_lacks() {
+  local l
+  l=$(exp_lines | grep -F -- "$1" | head -n 1)
+  [ -z "$l" ] && { echo "gone: $1"; return 0; }
+  echo "still there: $l"
+  return 1
+}
+desktop_origin() {  # where the "shell" desktop sits on the X screen: "X Y"
+  xdotool search --name '^shell - Wine desktop$' getwindowgeometry --shell 2>/dev/null |
+    awk -F= '$1 == "X" {x = $2} $1 == "Y" {y = $2} END {if (x != "" && y != "") print x, y}'
+}
+# A real click (BUTTON 1 or 3) on the centre of the rectangle that ends the
+# first line holding TEXT.
+xclick() {
+  local l x y ox oy
+  l=$(exp_lines | grep -F -- "$1" | head -n 1)
+  [ -n "$l" ] || { echo "nothing shows: $1"; return 1; }
+  read -r ox oy < <(desktop_origin)
+  [ -n "$oy" ] || { echo "the desktop's X window is not found"; return 1; }
+  read -r x y < <(awk -F'|' '{split($NF, r, " "); printf "%d %d\n", (r[1] + r[3]) / 2, (r[2] + r[4]) / 2}' <<<"$l")
+  xdotool mousemove $((x + ox)) $((y + oy)) click "$2" || return 1
+  echo "clicked (button $2) at $x,$y: ${l%%|*}"
+}
+stored() {  # stored NAME VALUE: user 1234's protection store holds it
+  local v
+  v=$(win reg query 'HKLM\Software\kesk\1234' /v "$1" 2>/dev/null | awk -v n="$1" '$1 == n {sub(/^[^R]*REG_SZ +/, ""); print}')
+  echo "$1 = ${v:-<none>}"
+  [ "$v" = "$2" ]
+}
+monitor_reloads() { win "$sim" status | awk '$1 == "monitor" {print $4}'; }
+reloads_above() { local r; r=$(monitor_reloads); echo "the file monitor's reloads: $r"; [ "${r:-0}" -gt "$1" ]; }
+winini_user() {  # the user the service wrote to WIN.INI [kelmkey] keyid
+  local u
+  u=$(tr -d '\r' <"$WINEPREFIX/drive_c/windows/win.ini" | sed -n '/^\[kelmkey\]/,/^\[/s/^keyid=//p' | tail -n 1)
+  echo "WIN.INI keyid=$u"
+  [ "$u" = "$1" ]
+}
+same_file() { cmp "$1" "$2" && echo "$(stat -c %s "$2") bytes, the same as the source"; }
+
+step "The shell extension kelmsh, registered as setup registers it, in a folder window"
+cp "$build/win64/bin/kelmsh.dll" "$WINEPREFIX/drive_c/windows/"
+clsid='{5e2a7c41-93d0-4b6e-8f17-2c9ab04d6e53}'
+win reg add "HKCR\\CLSID\\$clsid" /ve /d "Kelm Shell Extension" /f >/dev/null
+win reg add "HKCR\\CLSID\\$clsid\\InProcServer32" /ve /d kelmsh.dll /f >/dev/null
+win reg add "HKCR\\CLSID\\$clsid\\InProcServer32" /v ThreadingModel /d Apartment /f >/dev/null
+for kind in '*' directory; do
+  win reg add "HKCR\\$kind\\shellex\\ContextMenuHandlers\\KelmMenu" /ve /d "$clsid" /f >/dev/null
+  win reg add "HKCR\\$kind\\shellex\\PropertySheetHandlers\\KelmPage" /ve /d "$clsid" /f >/dev/null
+done
+note "kelmsh.dll in the Windows folder, its class under HKCR\\CLSID, menu and page handlers for files and folders"
+win reg add 'HKLM\Software\kesk\1234' /v lockfile /d yes /f >/dev/null
+win reg add 'HKLM\Software\kesk\1234' /v fileNum /d 0 /f >/dev/null
+note "private files switched on for user 1234 (what the Private Files dialog's switch stores)"
+wait_for "the logged-in user in WIN.INI, where the extension reads it" 10 winini_user 1234
+docs="$WINEPREFIX/drive_c/kelmdemo/docs"
+mkdir -p "$docs"
+printf 'Quarterly report: not for other eyes.\r\n' >"$docs/report.doc"
+head -c $((24 * 1048576)) /dev/urandom >"$docs/holiday.avi"
+read -r -a pairs <<<"$(tray_pairs)"
+vletter=${pairs[0]#*:}
+vdisk="$KELM_BENCH_DIR/vdisk-$vletter"
+mkdir -p "$vdisk"
+ln -sfn "$vdisk" "$WINEPREFIX/dosdevices/${vletter,,}:"
+note "user 1234's first disk is $vletter:; Wine has no file system behind a mounted letter, so its files are served from $vdisk"
+on_desktop "$bin\\kelmexp.exe" 'C:\kelmdemo\docs' 'C:\kelmdemo\explorer.txt' --shot-copy "$shots_win\\12-copy.png"
+wait_for "the folder window listing report.doc" 20 exp_has "item report.doc|"
+
+step "A right click on report.doc: kelmsh's rows in its menu"
+check "a right click on report.doc" xclick "item report.doc|" 3
+wait_for "the Full Protection row, enabled" 10 exp_has "Set [report.doc] as my private file(Full Protection)|0|0|"
+check "the General Protection row, enabled" exp_has "Set [report.doc] as my private file(General Protection)|0|0|"
+check "the Cancel row grayed: the file is not protected yet" exp_has "Cancel the protection of [report.doc]|1|0|"
+check "the list row for user 1234" exp_has "Show all protected files of [1234]|0|0|"
+check "the copy row with its submenu" exp_has "Copy File [report.doc] to my virtual HardDisk|0|1|"
+shot 09-context-menu
+
+step "Full Protection chosen: the file is user 1234's, and the file monitor reloads"
+reloads=$(monitor_reloads)
+check "a click on Full Protection" xclick "Set [report.doc] as my private file(Full Protection)|" 1
+wait_for "report.doc in user 1234's store" 10 stored filename0 'C:\kelmdemo\docs\report.doc'
+check "level 1 (Full protection)" stored filelevel0 1
+check "one protected file" stored fileNum 1
+wait_for "KelmCfg to have the file monitor reload the list" 10 reloads_above "${reloads:-0}"
+echo "    $seen"
+
+step "Show all protected files: the Locked Files dialog lists report.doc"
+check "a right click on report.doc" xclick "item report.doc|" 3
+wait_for "the Cancel row enabled now" 10 exp_has "Cancel the protection of [report.doc]|0|0|"
+check "the copy row grayed for a protected file" exp_has "Copy File [report.doc] to my virtual HardDisk|1|1|"
+check "a click on Show all protected files" xclick "Show all protected files of [1234]|" 1
+wait_for "the Locked Files dialog with its row" 10 exp_has 'listrow Locked Files 0 C:\KELMDEMO\DOCS\REPORT.DOC|1|File'
+check "the user shown" exp_has "control Locked Files 1011 Static 1234|"
+shot 10-locked-files
+check "a click on Exit" xclick "control Locked Files 1014 Button Exit|" 1
+wait_for "the dialog to go" 10 exp_lacks "dialog Locked Files|"
+
+step "Copy to my virtual disk: holiday.avi to $vletter: from the menu's submenu"
+check "a right click on holiday.avi" xclick "item holiday.avi|" 3
+wait_for "the copy row" 10 exp_has "Copy File [holiday.avi] to my virtual HardDisk|0|1|"
+check "a click on the copy row opens its submenu" xclick "Copy File [holiday.avi] to my virtual HardDisk|" 1
+wait_for "the submenu with the mounted letters" 10 exp_has "menu 1 0 ${vletter}:\\|0|0|"
+echo "    $(exp_lines | grep '^menu 1' | cut -d'|' -f1 | tr '\n' ' ')"
+shot 11-copy-submenu
+check "a click on $vletter:\\" xclick "menu 1 0 ${vletter}:\\|" 1
+wait_for "the Copy dialog caught with its bar moving" 30 test -s "$shots/12-copy.png"
+note "screenshot 12-copy.png"
+wait_for "holiday.avi on $vletter: under its own path (\\kelmdemo\\docs), byte for byte" 60 same_file "$docs/holiday.avi" "$vdisk/kelmdemo/docs/holiday.avi"
+wait_for "the Copy dialog to go at the end" 10 exp_lacks "dialog Copy|"
+
+step "Properties of report.doc: kelmsh's Protection page names the owner and the level"
+check "a right click on report.doc" xclick "item report.doc|" 3
+wait_for "the Properties row" 10 exp_has "&Properties|0|0|"
+check "a click on Properties" xclick "&Properties|" 1
+wait_for "the page's owner" 10 exp_has " 1003 Static 1234|"
+echo "    $(exp_lines | grep -E '^control .* (1001|1003|1005) Static' | sed 's/|.*//' | tr '\n' ';')"
+shot 13-protection-page
+check "a click on OK" xclick " 1 Button OK|" 1
+wait_for "the sheet to go" 10 exp_lacks " 1003 Static"
+win taskkill /im kelmexp.exe >/dev/null || true
+rm -f "$WINEPREFIX/dosdevices/${vletter,,}:"
 
 step "The same user logs in again: logged out, the disks go"
 check "F12 pressed again" tray keys-on "Kelm key log" F12

@@ -23,6 +23,7 @@
 #include <shlobj.h>
 #include <shlwapi.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -171,16 +172,45 @@ void WriteReport() {
 
 VOID CALLBACK ReportTimer(HWND, UINT, UINT_PTR, DWORD) { WriteReport(); }
 
+// Whether the screen already shows the bar with some of it filled: Wine
+// hands a window's drawing to the X server some time after it is painted.
+bool BarShowsFill(HWND bar) {
+  RECT r;
+  if (!GetWindowRect(bar, &r)) return false;
+  const COLORREF c = GetSysColor(COLOR_HIGHLIGHT);
+  const std::uint32_t fill = (GetRValue(c) << 16) | (GetGValue(c) << 8) | GetBValue(c);
+  const kelmtest::Image img = kelmtest::CaptureScreen(&r);
+  for (std::uint32_t px : img.px)
+    if (px == fill) return true;
+  return false;
+}
+
 // Sees every position the copy thread sends to the "Copy" dialog's bar on
-// this thread; the copy waits meanwhile, so the picture cannot be missed.
+// this thread. The copy waits for the answer, so the picture cannot be
+// missed: this thread paints meanwhile until the screen shows the bar.
 LRESULT CALLBACK CopyProbe(int code, WPARAM w, LPARAM l) {
   const auto* m = reinterpret_cast<const CWPSTRUCT*>(l);
   if (code == HC_ACTION && m && m->message == PBM_SETPOS && !g_copyShotTaken && m->wParam >= 30) {
     const HWND dlg = GetParent(m->hwnd);
     if (dlg && IsWindowVisible(dlg) && WindowText(dlg) == "Copy") {
       g_copyShotTaken = true;
+      const HWND bar = m->hwnd;
       RedrawWindow(dlg, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_UPDATENOW | RDW_ALLCHILDREN);
-      std::printf("copy shot %d\n", kelmtest::SaveWindowPng(g_copyShot, dlg) ? 1 : 0);
+      bool shown = false;
+      for (int i = 0; i < 100 && !shown; ++i) {
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 30, QS_ALLINPUT);
+        MSG msg;
+        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+          if (msg.message == WM_QUIT) {
+            PostQuitMessage(static_cast<int>(msg.wParam));  // for the main loop
+            break;
+          }
+          TranslateMessage(&msg);
+          DispatchMessageA(&msg);
+        }
+        shown = BarShowsFill(bar);
+      }
+      std::printf("copy shot %d (bar on screen %d)\n", kelmtest::SaveWindowPng(g_copyShot, dlg) ? 1 : 0, shown ? 1 : 0);
       std::fflush(stdout);
     }
   }
