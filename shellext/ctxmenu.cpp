@@ -682,7 +682,11 @@ int COPYTODEST(const char* from, const char* to) {
 namespace {
 
 DWORD WINAPI CopyProc(LPVOID module) {
-  COPYTODEST(COPYINFO.from, COPYINFO.to);
+  // An exception must not end the host's process; the copy just stops.
+  try {
+    COPYTODEST(COPYINFO.from, COPYINFO.to);
+  } catch (...) {
+  }
   if (hDlgCopyHw != nullptr) SendMessageA(hDlgCopyHw, WM_CLOSE, 0, 0);
   InterlockedExchange(&g_copyRunning, 0);
   // The thread's own reference keeps the library loaded until it is out.

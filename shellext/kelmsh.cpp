@@ -74,7 +74,11 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
     m_hbim1 = LoadBitmapA(instance, MAKEINTRESOURCEA(IDB_UNCHECKED));
     m_hbim2 = LoadBitmapA(instance, MAKEINTRESOURCEA(IDB_CHECKED));
     ChainLockInit();
-    GetRawConfig();
+    try {
+      GetRawConfig();
+    } catch (...) {
+      // Out of memory while loading: the chain keeps what it had room for.
+    }
     DispAllChain();
     g_hCopyMenu = CreateMenu();
   } else if (reason == DLL_PROCESS_DETACH) {
