@@ -18,6 +18,7 @@
 #include "common/imagefile.h"
 #include "common/storefields.h"
 #include "common/textutil.h"
+#include "common/win32/banner.h"
 #include "common/win32/cfgpassword.h"
 #include "common/win32/diskstore.h"
 #include "common/win32/handles.h"
@@ -70,7 +71,7 @@ struct Dialog {
   store::UserPasswordTable passwords{};
   ImageOwnerTable owners;
   win::UniqueHandle receiver;
-  HBITMAP banner = nullptr;
+  win::Bitmap banner;
   HICON icon = nullptr;
   HHOOK filter = nullptr;
   bool loading = false;  // fields are being filled: no delay writes
@@ -440,52 +441,6 @@ void ReceiverTick(Dialog& d, UINT_PTR timer) {
   SetDlgItemTextA(dlg, IDC_CFG_RCV, text);
 }
 
-// The banner across the top: drawn here, to the dialog's own width.
-HBITMAP MakeBanner(HWND dlg, HICON icon) {
-  RECT r{};
-  GetClientRect(GetDlgItem(dlg, IDC_CFG_BANNER), &r);
-  RECT dr{};
-  GetClientRect(dlg, &dr);
-  const int w = dr.right, h = r.bottom > 0 ? r.bottom : 60;
-  HDC screen = GetDC(dlg);
-  HDC dc = CreateCompatibleDC(screen);
-  HBITMAP bmp = CreateCompatibleBitmap(screen, w, h);
-  ReleaseDC(dlg, screen);
-  if (!dc || !bmp) {
-    if (dc) DeleteDC(dc);
-    if (bmp) DeleteObject(bmp);
-    return nullptr;
-  }
-  HGDIOBJ oldBmp = SelectObject(dc, bmp);
-  for (int x = 0; x < w; x += 2) {
-    const int t = x * 255 / (w > 1 ? w : 1);
-    HBRUSH b = CreateSolidBrush(RGB(20 + t / 6, 50 + t / 3, 90 + t / 4));
-    RECT band{x, 0, x + 2, h};
-    FillRect(dc, &band, b);
-    DeleteObject(b);
-  }
-  const int iconSize = h - 16 > 16 ? h - 16 : 16;
-  if (icon) DrawIconEx(dc, 12, 8, icon, iconSize, iconSize, 0, nullptr, DI_NORMAL);
-  SetBkMode(dc, TRANSPARENT);
-  HFONT title = CreateFontA(-(h * 2 / 5), 0, 0, 0, FW_BOLD, FALSE, FALSE, FALSE, ANSI_CHARSET, 0, 0, ANTIALIASED_QUALITY,
-                            0, "Tahoma");
-  HFONT sub = CreateFontA(-(h / 5), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, ANSI_CHARSET, 0, 0, ANTIALIASED_QUALITY,
-                          0, "Tahoma");
-  HGDIOBJ oldFont = SelectObject(dc, title);
-  SetTextColor(dc, RGB(255, 255, 255));
-  TextOutA(dc, iconSize + 24, 6, "Umbrel Hard Disk", 16);
-  SelectObject(dc, sub);
-  SetTextColor(dc, RGB(200, 225, 245));
-  const char tagline[] = "Private enciphered virtual disks for every user";
-  TextOutA(dc, iconSize + 26, h * 3 / 5, tagline, static_cast<int>(sizeof tagline - 1));
-  SelectObject(dc, oldFont);
-  DeleteObject(title);
-  DeleteObject(sub);
-  SelectObject(dc, oldBmp);
-  DeleteDC(dc);
-  return bmp;
-}
-
 void StartUp(Dialog& d) {
   const HWND dlg = d.dlg;
   d.icon = static_cast<HICON>(LoadImageA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDI_KELMCFG), IMAGE_ICON, 32, 32, 0));
@@ -520,8 +475,10 @@ void StartUp(Dialog& d) {
     }
     SendDlgItemMessageA(dlg, kSlot[n].path, EM_LIMITTEXT, 299, 0);
   }
-  d.banner = MakeBanner(dlg, d.icon);
-  if (d.banner) SendDlgItemMessageA(dlg, IDC_CFG_BANNER, STM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(d.banner));
+  d.banner = win::MakeBanner(dlg, GetDlgItem(dlg, IDC_CFG_BANNER), d.icon, "Umbrel Hard Disk",
+                             "Private enciphered virtual disks for every user");
+  if (d.banner)
+    SendDlgItemMessageA(dlg, IDC_CFG_BANNER, STM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(d.banner.get()));
 
   win::StoreLogicDriver();
   if (!win::EnsureRoot()) {
@@ -638,7 +595,6 @@ INT_PTR ConfigDialog() {
                                     reinterpret_cast<LPARAM>(&d));
   if (d.filter) UnhookWindowsHookEx(d.filter);
   g_dialog = outer;
-  if (d.banner) DeleteObject(d.banner);
   if (d.icon) DestroyIcon(d.icon);
   SecureZeroMemory(&d.passwords, sizeof d.passwords);
   return r;

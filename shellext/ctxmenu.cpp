@@ -9,11 +9,13 @@
 #include <cstring>
 #include <new>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "common/protection.h"
 #include "common/storefields.h"
 #include "common/textutil.h"
+#include "common/win32/banner.h"
 #include "common/win32/handles.h"
 #include "common/win32/lockdecor.h"
 #include "common/win32/protectstore.h"
@@ -489,6 +491,27 @@ void CancelSelected(HWND dlg) {
 
 }  // namespace
 
+namespace {
+
+// The stored banner is replaced once per dialog by one drawn to the
+// dialog's width, so it spans the dialog whatever its font.
+void ShowListBanner(HWND dlg) {
+  static kelm::win::Bitmap banner;
+  static HWND drawnFor = nullptr;
+  if (drawnFor == dlg) return;
+  char caption[kText] = {};
+  GetWindowTextA(dlg, caption, sizeof caption);
+  const kelm::win::UniqueIcon icon(
+      static_cast<HICON>(LoadImageA(g_hmodThisDll, MAKEINTRESOURCEA(IDI_COPY), IMAGE_ICON, 32, 32, 0)));
+  kelm::win::Bitmap drawn = kelm::win::MakeBanner(dlg, GetDlgItem(dlg, IDC_LIST_BANNER), icon.get(), caption, nullptr);
+  if (!drawn) return;
+  SendDlgItemMessageA(dlg, IDC_LIST_BANNER, STM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(drawn.get()));
+  banner = std::move(drawn);  // an earlier dialog's banner went with its dialog
+  drawnFor = dlg;
+}
+
+}  // namespace
+
 INT_PTR CALLBACK ProtectListDialogProc(HWND dlg, UINT msg, WPARAM wp, LPARAM lp) {
   try {
     switch (msg) {
@@ -497,6 +520,7 @@ INT_PTR CALLBACK ProtectListDialogProc(HWND dlg, UINT msg, WPARAM wp, LPARAM lp)
         char user[14] = {};
         if (given != nullptr) kelm::CopyBounded(user, sizeof user, given);
         if (user[0] == '\0') return TRUE;
+        ShowListBanner(dlg);
         char text[kText];
         SetDlgItemTextA(dlg, IDC_LIST_USER, user);
         LangText("kelshdeletebtn", "Cancel Protection", text, sizeof text);

@@ -88,4 +88,18 @@ struct MenuTraits {
 };
 using UniqueMenu = Owner<HMENU, MenuTraits>;
 
+struct BitmapTraits {
+  static HBITMAP Invalid() { return nullptr; }
+  static bool Valid(HBITMAP b) { return b != nullptr; }
+  static void Close(HBITMAP b) { ::DeleteObject(b); }
+};
+using Bitmap = Owner<HBITMAP, BitmapTraits>;
+
+struct IconTraits {
+  static HICON Invalid() { return nullptr; }
+  static bool Valid(HICON i) { return i != nullptr; }
+  static void Close(HICON i) { ::DestroyIcon(i); }
+};
+using UniqueIcon = Owner<HICON, IconTraits>;
+
 }  // namespace kelm::win
