@@ -5,26 +5,9 @@
 namespace kelm::win {
 namespace {
 
-struct FontTraits {
-  static HFONT Invalid() { return nullptr; }
-  static bool Valid(HFONT f) { return f != nullptr; }
-  static void Close(HFONT f) { ::DeleteObject(f); }
-};
-using Font = Owner<HFONT, FontTraits>;
-
-struct BrushTraits {
-  static HBRUSH Invalid() { return nullptr; }
-  static bool Valid(HBRUSH b) { return b != nullptr; }
-  static void Close(HBRUSH b) { ::DeleteObject(b); }
-};
-using Brush = Owner<HBRUSH, BrushTraits>;
-
-struct MemDcTraits {
-  static HDC Invalid() { return nullptr; }
-  static bool Valid(HDC d) { return d != nullptr; }
-  static void Close(HDC d) { ::DeleteDC(d); }
-};
-using MemDc = Owner<HDC, MemDcTraits>;
+using Font = Owner<HFONT, NullHandleTraits<HFONT, &::DeleteObject>>;
+using Brush = Owner<HBRUSH, NullHandleTraits<HBRUSH, &::DeleteObject>>;
+using MemDc = Owner<HDC, NullHandleTraits<HDC, &::DeleteDC>>;
 
 // Keeps an object selected into a DC for a scope.
 class Selected {

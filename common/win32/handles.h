@@ -81,25 +81,15 @@ struct EventSourceTraits {
 };
 using EventSource = Owner<HANDLE, EventSourceTraits>;
 
-struct MenuTraits {
-  static HMENU Invalid() { return nullptr; }
-  static bool Valid(HMENU m) { return m != nullptr; }
-  static void Close(HMENU m) { ::DestroyMenu(m); }
+// Owners whose "none" is null and that one function closes.
+template <typename T, auto CloseFn>
+struct NullHandleTraits {
+  static T Invalid() { return nullptr; }
+  static bool Valid(T v) { return v != nullptr; }
+  static void Close(T v) { CloseFn(v); }
 };
-using UniqueMenu = Owner<HMENU, MenuTraits>;
-
-struct BitmapTraits {
-  static HBITMAP Invalid() { return nullptr; }
-  static bool Valid(HBITMAP b) { return b != nullptr; }
-  static void Close(HBITMAP b) { ::DeleteObject(b); }
-};
-using Bitmap = Owner<HBITMAP, BitmapTraits>;
-
-struct IconTraits {
-  static HICON Invalid() { return nullptr; }
-  static bool Valid(HICON i) { return i != nullptr; }
-  static void Close(HICON i) { ::DestroyIcon(i); }
-};
-using UniqueIcon = Owner<HICON, IconTraits>;
+using UniqueMenu = Owner<HMENU, NullHandleTraits<HMENU, &::DestroyMenu>>;
+using Bitmap = Owner<HBITMAP, NullHandleTraits<HBITMAP, &::DeleteObject>>;
+using UniqueIcon = Owner<HICON, NullHandleTraits<HICON, &::DestroyIcon>>;
 
 }  // namespace kelm::win
