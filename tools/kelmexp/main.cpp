@@ -237,6 +237,9 @@ struct ComPtr {
 
 struct CoMem {
   void* p = nullptr;
+  CoMem() = default;
+  CoMem(const CoMem&) = delete;
+  CoMem& operator=(const CoMem&) = delete;
   ~CoMem() { CoTaskMemFree(p); }
 };
 
