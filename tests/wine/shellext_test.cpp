@@ -458,6 +458,7 @@ TEST_F(ShellCopy, CancelStopsALargeCopy) {
   const std::string out = Host("copy C:\\shx\\big.bin 4 1 " + g_shots + "\\copydialog.png");
   EXPECT_TRUE(Has(out, "shot 1")) << out;
   EXPECT_TRUE(Has(out, "hidden at cancel 1")) << out;
+  EXPECT_TRUE(Has(out, "copy thread ended 1")) << out;
   EXPECT_TRUE(Has(out, "canunload 0")) << out;
   EXPECT_EQ(GetFileAttributesA("M:\\shx\\big.bin"), INVALID_FILE_ATTRIBUTES) << out;
   DeleteFileA("C:\\shx\\big.bin");

@@ -20,6 +20,7 @@
 #include <psapi.h>
 #include <shlobj.h>
 #include <shlwapi.h>
+#include <tlhelp32.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -176,6 +177,20 @@ void Invoke(IContextMenu* cm, unsigned offset) {
   ci.lpVerb = MAKEINTRESOURCEA(offset);
   ci.nShow = SW_SHOWNORMAL;
   Out("invoke %lx\n", cm->InvokeCommand(&ci));
+}
+
+// Threads of this process: the copy runs on a thread of its own, which a
+// hidden dialog and DllCanUnloadNow do not show the end of.
+int OwnThreads() {
+  HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+  if (snap == INVALID_HANDLE_VALUE) return -1;
+  THREADENTRY32 te{};
+  te.dwSize = sizeof te;
+  int n = 0;
+  for (BOOL more = Thread32First(snap, &te); more; more = Thread32Next(snap, &te))
+    if (te.th32OwnerProcessID == GetCurrentProcessId()) ++n;
+  CloseHandle(snap);
+  return n;
 }
 
 HRESULT CanUnload() {
@@ -353,6 +368,7 @@ int main(int argc, char** argv) {
     IContextMenu* cm;
     HMENU m = BuildMenu(init, &cm);
     PrintMenu(m, "row");
+    const int threadsBefore = OwnThreads();
     Invoke(cm, static_cast<unsigned>(std::atoi(argv[3])));
     const int cancelMs = argc > 4 ? std::atoi(argv[4]) : 0;
     HWND dlg = nullptr;
@@ -369,13 +385,11 @@ int main(int argc, char** argv) {
         SendMessageA(dlg, WM_COMMAND, MAKEWPARAM(1009, BN_CLICKED), 0);
         Out("hidden at cancel %d\n", IsWindowVisible(dlg) ? 0 : 1);
       }
-      // The copy thread holds the library; it is over when the library
-      // could go, or a message box of the copy is up.
-      const bool ended = PumpUntil([&] { return !IsWindowVisible(dlg) && CanUnload() != S_FALSE - 1; }, 120000);
-      (void)ended;
       PumpUntil([&] { return !IsWindowVisible(dlg); }, 120000);
       Out("dialog hidden %d\n", IsWindowVisible(dlg) ? 0 : 1);
       Out("text %s\n", Item(dlg, 1007).c_str());
+      // Leaving earlier would end a cancelled copy before it has cleaned up.
+      Out("copy thread ended %d\n", PumpUntil([&] { return OwnThreads() <= threadsBefore; }, 120000) ? 1 : 0);
     }
     DestroyMenu(m);
     cm->Release();
