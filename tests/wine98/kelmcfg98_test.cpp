@@ -96,15 +96,12 @@ class KelmCfg98 : public ::testing::Test {
     SetVersion98("KelmCfg.exe");
     kelm::win::DeleteUser("1234");
     SaveImages("1234", {0, 1}, 2);
-    CreateDirectoryA(kCfgDir, nullptr);
-    for (const char* f : {"KelmCfg.exe", "kelmhkey.dll", "KelmCfg.lg"}) ASSERT_TRUE(CopyInto(kCfgDir, f)) << f;
-    WritePrivateProfileStringA("0409", "m_delayvalue", "6", (std::string(kCfgDir) + "\\KelmCfg.lg").c_str());
+    ASSERT_NO_FATAL_FAILURE(PrepareTrayFolder(6));
     ASSERT_EQ(kelm::win::SaveConfigPassword(kConfigPassword), kelm::win::SavePasswordResult::Ok);
   }
   static void TearDownTestSuite() {
     kelm::win::DeleteUser("1234");
-    SetRootText("INSTALLTYPE", nullptr);
-    SetRootText("configed", nullptr);
+    ClearInstallMarks();
   }
   virtual const char* InstallType() const { return "RFKEY"; }
   void SetUp() override {
