@@ -114,3 +114,13 @@ foreach(src ${KELM_SCRIPT_TESTS})
     set_tests_properties(script_${name} PROPERTIES FIXTURES_REQUIRED wine RESOURCE_LOCK wine)
   endif()
 endforeach()
+
+# Test programs run in a Windows 98 prefix and wineserver of their own
+# (tests/bench/wine98-run.sh): the program and the suffix of its prefix.
+foreach(entry kelmctl98_test:98ctl kelmcfg98_test:98cfg)
+  string(REPLACE ":" ";" entry ${entry})
+  list(GET entry 0 name)
+  list(GET entry 1 suffix)
+  add_test(NAME script_${name} COMMAND bash ${KELM_BENCH}/wine98-run.sh ${suffix} ${name}.exe)
+  set_tests_properties(script_${name} PROPERTIES TIMEOUT 900 ENVIRONMENT "${KELM_SCRIPT_ENV}")
+endforeach()

@@ -8,7 +8,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -118,19 +117,13 @@ class KelmCfgTest : public ::testing::Test {
     kelm::win::DeleteUser("5678");
     SaveImages("1234", {0, 1}, 2);
     SaveImages("5678", {0}, 9);
-    CreateDirectoryA(kCfgDir, nullptr);
-    for (const char* f : {"KelmCfg.exe", "kelmhkey.dll", "KelmCfg.lg"}) ASSERT_TRUE(CopyInto(kCfgDir, f)) << f;
     // A shorter countdown than the shipped 30 seconds.
-    char value[16];
-    std::snprintf(value, sizeof value, "%d", kCountdown);
-    ASSERT_TRUE(WritePrivateProfileStringA("0409", "m_delayvalue", value,
-                                           (std::string(kCfgDir) + "\\KelmCfg.lg").c_str()));
+    ASSERT_NO_FATAL_FAILURE(PrepareTrayFolder(kCountdown));
   }
   static void TearDownTestSuite() {
     kelm::win::DeleteUser("1234");
     kelm::win::DeleteUser("5678");
-    SetRootText("INSTALLTYPE", nullptr);
-    SetRootText("configed", nullptr);
+    ClearInstallMarks();
   }
 
   virtual const char* InstallType() const { return "RFKEY"; }
@@ -139,13 +132,7 @@ class KelmCfgTest : public ::testing::Test {
     SetRootText("INSTALLTYPE", InstallType());
     ASSERT_EQ(Kelmsim("install").code, 0u);
     // The highest letter in use decides where the disks go.
-    DWORD used = GetLogicalDrives();
-    first_ = 'C';
-    for (int i = 25; i >= 0; --i)
-      if (used & (1u << i)) {
-        first_ = static_cast<char>('A' + i + 1);
-        break;
-      }
+    first_ = FirstFreeLetter('C');
     StartService();
     logStart_ = ReadLog().size();
   }
@@ -161,15 +148,11 @@ class KelmCfgTest : public ::testing::Test {
   bool WaitLog(const std::string& text, DWORD ms = 10000) {
     return Poll([&] { return NewLog().find(text) != std::string::npos; }, ms);
   }
-  std::string L(const char* pattern) const {
-    std::string r;
-    for (const char* p = pattern; *p; ++p) r += *p == '-' ? '-' : static_cast<char>(first_ + (*p - '0'));
-    return r;
-  }
+  std::string L(const char* pattern) const { return SlotLetters(first_, pattern); }
   HWND WaitWarning(DWORD ms) { return WaitVisibleWindow(tray_.pid(), "Warning", ms); }
 
   TrayProgram tray_;
-  char first_ = 'D';
+  char first_ = 0;  // FirstFreeLetter() in SetUp
   std::size_t logStart_ = 0;
 };
 

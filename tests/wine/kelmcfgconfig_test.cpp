@@ -81,15 +81,13 @@ class ConfigTest : public ::testing::Test {
     Kelmsim("uninstall", true);
     for (const char* u : {"1234", "5555", "77"}) kelm::win::DeleteUser(u);
     SaveImages("1234", {0, 1}, 9);
-    CreateDirectoryA(kCfgDir, nullptr);
     CreateDirectoryA(kDisks, nullptr);
-    for (const char* f : {"KelmCfg.exe", "kelmhkey.dll", "KelmCfg.lg"}) ASSERT_TRUE(CopyInto(kCfgDir, f)) << f;
+    ASSERT_NO_FATAL_FAILURE(PrepareTrayFolder());
     ASSERT_EQ(kelm::win::SaveConfigPassword(kConfigPassword), kelm::win::SavePasswordResult::Ok);
   }
   static void TearDownTestSuite() {
     for (const char* u : {"1234", "5555", "77"}) kelm::win::DeleteUserStore(u, nullptr, nullptr);
-    SetRootText("INSTALLTYPE", nullptr);
-    SetRootText("configed", nullptr);
+    ClearInstallMarks();
   }
   virtual const char* InstallType() const { return "RFKEY"; }
   void SetUp() override {

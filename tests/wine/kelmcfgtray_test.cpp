@@ -73,14 +73,11 @@ class KelmCfgTray : public ::testing::Test {
     Kelmsim("uninstall", true);
     kelm::win::DeleteUser("1234");
     SaveImages("1234", {0, 1}, 2);
-    CreateDirectoryA(kCfgDir, nullptr);
-    for (const char* f : {"KelmCfg.exe", "kelmhkey.dll", "KelmCfg.lg"}) ASSERT_TRUE(CopyInto(kCfgDir, f)) << f;
-    WritePrivateProfileStringA("0409", "m_delayvalue", "8", (std::string(kCfgDir) + "\\KelmCfg.lg").c_str());
+    ASSERT_NO_FATAL_FAILURE(PrepareTrayFolder(8));
   }
   static void TearDownTestSuite() {
     kelm::win::DeleteUser("1234");
-    SetRootText("INSTALLTYPE", nullptr);
-    SetRootText("configed", nullptr);
+    ClearInstallMarks();
   }
   virtual const char* InstallType() const { return "RFKEY"; }
   void SetUp() override {
@@ -88,12 +85,7 @@ class KelmCfgTray : public ::testing::Test {
     SetRootText("configed", "yes");
     ASSERT_EQ(Kelmsim("install").code, 0u);
     // The disks take the letters after the highest one in use now.
-    const DWORD used = GetLogicalDrives();
-    for (int i = 25; i >= 0; --i)
-      if (used & (1u << i)) {
-        first_ = static_cast<char>('A' + i + 1);
-        break;
-      }
+    first_ = FirstFreeLetter('D');
     StartService();
     logStart_ = ReadLog().size();
     ASSERT_TRUE(tray_.Start());
@@ -114,16 +106,12 @@ class KelmCfgTray : public ::testing::Test {
   }
   std::string NewLog() const { return ReadLog().substr(logStart_); }
   DWORD UiThread() const { return GetWindowThreadProcessId(tray_.main(), nullptr); }
-  std::string L(const char* pattern) const {
-    std::string r;
-    for (const char* p = pattern; *p; ++p) r += *p == '-' ? '-' : static_cast<char>(first_ + (*p - '0'));
-    return r;
-  }
+  std::string L(const char* pattern) const { return SlotLetters(first_, pattern); }
 
   TrayProgram tray_;
   HICON icon136_ = nullptr, icon144_ = nullptr;
   int cell_ = -1;
-  char first_ = 'D';
+  char first_ = 0;  // FirstFreeLetter() in SetUp
   std::size_t logStart_ = 0;
 };
 

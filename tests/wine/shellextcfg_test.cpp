@@ -43,8 +43,7 @@ class ShellWithKelmCfg : public ::testing::Test {
     Kelmsim("uninstall", true);
     kelm::win::DeleteUser("1234");
     SaveImages("1234", {0, 1}, 2);
-    CreateDirectoryA(kCfgDir, nullptr);
-    for (const char* f : {"KelmCfg.exe", "kelmhkey.dll", "KelmCfg.lg"}) ASSERT_TRUE(CopyInto(kCfgDir, f)) << f;
+    ASSERT_NO_FATAL_FAILURE(PrepareTrayFolder());
   }
   static void TearDownTestSuite() {
     kelm::win::DeleteUser("1234");
@@ -54,12 +53,7 @@ class ShellWithKelmCfg : public ::testing::Test {
     ASSERT_TRUE(deco_.Install());
     SetRootText("INSTALLTYPE", "RFKEY");
     ASSERT_EQ(Kelmsim("install").code, 0u);
-    DWORD used = GetLogicalDrives();
-    for (int i = 25; i >= 0; --i)
-      if (used & (1u << i)) {
-        first_ = static_cast<char>('A' + i + 1);
-        break;
-      }
+    first_ = FirstFreeLetter('D');
     StartService();
     ASSERT_TRUE(tray_.Start());
     ResetStore();
@@ -79,13 +73,12 @@ class ShellWithKelmCfg : public ::testing::Test {
   }
   TrayProgram tray_;
   DecorationFiles deco_;
-  char first_ = 'D';
+  char first_ = 0;  // FirstFreeLetter() in SetUp
 };
 
 TEST_F(ShellWithKelmCfg, KeyHeardThenProtectAndCopyMenu) {
   Sim("key 1234");
-  const std::string letters = {first_, static_cast<char>(first_ + 1), '-', '-'};
-  ASSERT_TRUE(tray_.WaitLetters(letters)) << tray_.Letters();
+  ASSERT_TRUE(tray_.WaitLetters(SlotLetters(first_, "01--"))) << tray_.Letters();
   ASSERT_TRUE(Poll([] { return WinIniUser() == "1234"; }, 10000)) << WinIniUser();
   ASSERT_TRUE(StoreValues("1234", {{"lockfile", "yes"}, {"fileNum", "0"}}));
   ASSERT_TRUE(StoreValues("99", {{"lockfile", "yes"}, {"fileNum", "1"}, {"filelevel0", "2"}, {"filename0", "C:\\shx\\a.txt"}}));

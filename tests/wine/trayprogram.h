@@ -64,6 +64,42 @@ inline bool CopyInto(const std::string& dir, const char* file) {
   return CopyFileA((BinDir() + "\\" + file).c_str(), (dir + "\\" + file).c_str(), FALSE) != FALSE;
 }
 
+// kCfgDir as the installer leaves it: KelmCfg.exe with its hot-key DLL and
+// language file. With countdownSeconds above 0 the key-loss warning counts
+// down that long instead of the shipped 30 seconds.
+inline void PrepareTrayFolder(int countdownSeconds = 0) {
+  CreateDirectoryA(kCfgDir, nullptr);
+  for (const char* f : {"KelmCfg.exe", "kelmhkey.dll", "KelmCfg.lg"}) ASSERT_TRUE(CopyInto(kCfgDir, f)) << f;
+  if (countdownSeconds <= 0) return;
+  const std::string value = std::to_string(countdownSeconds);
+  ASSERT_TRUE(WritePrivateProfileStringA("0409", "m_delayvalue", value.c_str(),
+                                         (std::string(kCfgDir) + "\\KelmCfg.lg").c_str()));
+}
+
+// What a suite leaves in HKLM\SOFTWARE\kelm for the next: neither the
+// installation's type nor the configured mark.
+inline void ClearInstallMarks() {
+  SetRootText("INSTALLTYPE", nullptr);
+  SetRootText("configed", nullptr);
+}
+
+// The letter the service gives the first disk: the one after the highest
+// letter in use now; whenNoneUsed when no letter is.
+inline char FirstFreeLetter(char whenNoneUsed) {
+  const DWORD used = GetLogicalDrives();
+  for (int i = 25; i >= 0; --i)
+    if (used & (1u << i)) return static_cast<char>('A' + i + 1);
+  return whenNoneUsed;
+}
+
+// Slot letters from a pattern of offsets from first: "01--" is first,
+// first + 1 and two empty slots.
+inline std::string SlotLetters(char first, const char* pattern) {
+  std::string r;
+  for (const char* p = pattern; *p; ++p) r += *p == '-' ? '-' : static_cast<char>(first + (*p - '0'));
+  return r;
+}
+
 // KelmCfg.exe as the user starts it: its own process, from its own folder.
 class TrayProgram {
  public:

@@ -7,12 +7,11 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <sstream>
 #include <string>
 
 #include "common/win32/cfgpassword.h"
 #include "common/win32/diskstore.h"
+#include "drivers98.h"
 #include "screenshot.h"
 #include "shelldesktop.h"
 #include "taskbarmain.h"
@@ -37,28 +36,6 @@ void SetVersion98(const char* exe) {
                             nullptr, 0, KEY_SET_VALUE, nullptr, app.put(), nullptr),
             ERROR_SUCCESS);
   RegSetValueExA(app.get(), "Version", 0, REG_SZ, reinterpret_cast<const BYTE*>("win98"), 6);
-}
-
-// Slot letters as the Windows 98 disk stand-in holds them, and the monitor.
-struct Drivers {
-  std::string slots = "????", monitorUser, configuring;
-};
-Drivers Look() {
-  Drivers d;
-  SimRun r = Kelmsim("status", true);
-  if (r.code != 0) return d;
-  d.slots = "----";
-  std::istringstream in(r.out);
-  for (std::string l; std::getline(in, l);) {
-    unsigned slot = 0;
-    char letter = 0;
-    if (std::sscanf(l.c_str(), "attached %u %c:", &slot, &letter) == 2 && slot < 4) d.slots[slot] = letter;
-    if (l.rfind("monitor ", 0) == 0) {
-      std::istringstream f(l.substr(8));
-      f >> d.monitorUser >> d.configuring;
-    }
-  }
-  return d;
 }
 
 // KelmCtl.exe from the bin folder, its own process.
@@ -96,15 +73,12 @@ class KelmCfg98 : public ::testing::Test {
     SetVersion98("KelmCfg.exe");
     kelm::win::DeleteUser("1234");
     SaveImages("1234", {0, 1}, 2);
-    CreateDirectoryA(kCfgDir, nullptr);
-    for (const char* f : {"KelmCfg.exe", "kelmhkey.dll", "KelmCfg.lg"}) ASSERT_TRUE(CopyInto(kCfgDir, f)) << f;
-    WritePrivateProfileStringA("0409", "m_delayvalue", "6", (std::string(kCfgDir) + "\\KelmCfg.lg").c_str());
+    ASSERT_NO_FATAL_FAILURE(PrepareTrayFolder(6));
     ASSERT_EQ(kelm::win::SaveConfigPassword(kConfigPassword), kelm::win::SavePasswordResult::Ok);
   }
   static void TearDownTestSuite() {
     kelm::win::DeleteUser("1234");
-    SetRootText("INSTALLTYPE", nullptr);
-    SetRootText("configed", nullptr);
+    ClearInstallMarks();
   }
   virtual const char* InstallType() const { return "RFKEY"; }
   void SetUp() override {
@@ -121,9 +95,6 @@ class KelmCfg98 : public ::testing::Test {
     ctl_.Close();
     Kelmsim("fail none", true);
     Kelmsim("uninstall", true);
-  }
-  bool WaitSlots(const std::string& want, DWORD ms = 10000) {
-    return Poll([&] { return Look().slots == want; }, ms);
   }
   std::string Answer(const char* caption, int button = IDOK) {
     HWND box = WaitVisibleWindow(tray_.pid(), caption, 8000);
@@ -244,7 +215,7 @@ TEST_F(KelmCfg98Software, F12LogsInWithAMessage) {
   PostMessageA(dlg, WM_COMMAND, IDOK, 0);
   EXPECT_TRUE(Poll([] { return Look().slots.substr(0, 2).find('-') == std::string::npos; }, 10000))
       << Look().slots;
-  EXPECT_TRUE(Poll([] { return Look().monitorUser == "1234"; }, 5000));
+  EXPECT_TRUE(Poll([] { return Look().monitor == "1234"; }, 5000));
   // The same user again, from the tray menu's log-in entry: logged out.
   PostMessageA(tray_.main(), WM_COMMAND, 13411, 0);
   dlg = WaitVisibleWindow(tray_.pid(), "Kelm Mount/Umount Control", 8000);

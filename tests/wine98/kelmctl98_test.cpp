@@ -15,7 +15,6 @@
 #include <cstring>
 #include <functional>
 #include <mutex>
-#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -23,6 +22,7 @@
 #include "common/win32/diskstore.h"
 #include "common/win32/handles.h"
 #include "common/win32/platform.h"
+#include "drivers98.h"
 #include "kelmsim_client.h"
 #include "procwindows.h"
 
@@ -42,32 +42,6 @@ constexpr DWORD kLossWaitMs = 10000;
 
 void Sim(const std::string& args) { ASSERT_EQ(Kelmsim(args).code, 0u) << args; }
 
-// Slot letters as the disk stand-in holds them ("DE--"), and the user the
-// file monitor was last told ("-" when never since the last reset).
-struct Drivers {
-  std::string slots = "????";
-  std::string monitor = "?";
-};
-
-Drivers Look() {
-  Drivers d;
-  SimRun r = Kelmsim("status", true);
-  if (r.code != 0) return d;
-  d.slots = "----";
-  std::istringstream in(r.out);
-  for (std::string l; std::getline(in, l);) {
-    unsigned slot = 0;
-    char letter = 0;
-    if (std::sscanf(l.c_str(), "attached %u %c:", &slot, &letter) == 2 && slot < 4) d.slots[slot] = letter;
-    char user[32] = {};
-    if (std::sscanf(l.c_str(), "monitor %31s", user) == 1) d.monitor = user;
-  }
-  return d;
-}
-
-bool WaitSlots(const std::string& want, DWORD ms = kMountWaitMs) {
-  return Poll([&] { return Look().slots == want; }, ms);
-}
 bool WaitMonitor(const std::string& want, DWORD ms = kMountWaitMs) {
   return Poll([&] { return Look().monitor == want; }, ms);
 }
