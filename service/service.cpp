@@ -21,7 +21,6 @@ std::atomic<HANDLE> g_stopEvent{nullptr};  // owned by ServiceBody
 
 constexpr DWORD kStartHint = 3000;
 constexpr DWORD kStepMs = 1000;
-constexpr DWORD kPipeStopWaitMs = 5000;  // bounded: a stuck client must not stop the stop
 constexpr DWORD kStartupRequest = 0x8000e020;
 
 BOOL ReportStatus(DWORD state, DWORD exitCode, DWORD waitHint) {
@@ -114,10 +113,6 @@ void RunningPhase() {
     else Sleep(kStepMs);  // a failed wait must not spin
   }
   FinalDismount();
-  // The pipe thread logs its exit and closes its instance; reporting the
-  // stop first lets the process end under it.
-  PipeShutdown();
-  if (thread) WaitForSingleObject(thread.get(), kPipeStopWaitMs);
 }
 
 void ServiceBody() {
