@@ -284,7 +284,14 @@ TEST_F(KelmSvr, RemoveStopsAndDeletes) {
   EXPECT_EQ(connected.Read(), "<broken>");
   Client c;
   EXPECT_NE(c.Open(), 0u);  // the pipe went with the service
-  std::vector<std::string> log = LogMessages(ReadFileBytes(kLog));
+  // The pipe thread writes its last lines while the stop is reported, so
+  // the log is given a moment (bounded) to receive them.
+  std::vector<std::string> log;
+  for (int i = 0; i < 50; ++i) {
+    log = LogMessages(ReadFileBytes(kLog));
+    if (!log.empty() && log.back() == "ServerProc exit\n") break;
+    Sleep(100);
+  }
   ASSERT_GE(log.size(), 2u);
   EXPECT_EQ(log[log.size() - 2], "ServerProc unkown exit\n");
   EXPECT_EQ(log.back(), "ServerProc exit\n");
