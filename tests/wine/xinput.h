@@ -77,8 +77,9 @@ inline Result RunUnixShell(const std::string& script, const std::vector<std::str
   // No CREATE_NO_WINDOW: Wine then gives a Unix program /dev/null as output.
   const BOOL started =
       CreateProcessA(nullptr, cmd.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi);
-  // Handles are null for a Unix program; close whatever came.
-  kelm::win::UniqueHandle process(pi.hProcess), thread(pi.hThread);
+  // Wine gives no handles for a Unix program, yet leaves stack leftovers in
+  // pi.hThread (seen: 0x1e, 0x52), which are live handles of this process:
+  // closing them closed the registry's own key handle. Nothing is closed.
   out.reset();
   if (started) {
     const std::string marker = "__kelm_rc=";
