@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <sstream>
 #include <string>
@@ -443,25 +444,105 @@ TEST_F(ShellCopy, FileLargerThanTheFreeSpaceIsRefused) {
   EXPECT_EQ(ReadFileBytes("N:\\shx\\ten.bin"), "");  // there, and empty
 }
 
+// A 1 GB file with nothing written (sparse): long enough to cancel in.
+bool MakeBigFile(const std::string& path) {
+  UniqueHandle h(CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+  if (!h) return false;
+  LARGE_INTEGER size;
+  size.QuadPart = 1024LL * 1024 * 1024;
+  return SetFilePointerEx(h.get(), size, nullptr, FILE_BEGIN) && SetEndOfFile(h.get());
+}
+
+// Names in the order a folder's search gives them, which is the order the
+// copy goes through them.
+std::vector<std::string> SearchOrder(const std::string& folder) {
+  std::vector<std::string> names;
+  WIN32_FIND_DATAA fd;
+  HANDLE f = FindFirstFileA((folder + "\\*.*").c_str(), &fd);
+  if (f == INVALID_HANDLE_VALUE) return names;
+  do {
+    if (std::strcmp(fd.cFileName, ".") != 0 && std::strcmp(fd.cFileName, "..") != 0) names.push_back(fd.cFileName);
+  } while (FindNextFileA(f, &fd));
+  FindClose(f);
+  return names;
+}
+
+// Cancel was pressed with the bar part-way, not after the last piece.
+bool CancelledOnTheWay(const std::string& out) {
+  const auto l = Lines(out, "pos before cancel ");
+  if (l.size() != 1) return false;
+  const int pos = std::atoi(l[0].c_str() + std::strlen("pos before cancel "));
+  return pos > 0 && pos < 100;
+}
+
 TEST_F(ShellCopy, CancelStopsALargeCopy) {
   MainWindow main;
   g_letters = 0x4D;
-  {
-    UniqueHandle h(CreateFileA("C:\\shx\\big.bin", GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
-    ASSERT_TRUE(h);
-    LARGE_INTEGER size;
-    size.QuadPart = 1024LL * 1024 * 1024;
-    ASSERT_TRUE(SetFilePointerEx(h.get(), size, nullptr, FILE_BEGIN));
-    ASSERT_TRUE(SetEndOfFile(h.get()));
-  }
-  ASSERT_TRUE(WriteFileBytes("C:\\shx\\done.txt", "complete"));
+  ASSERT_TRUE(MakeBigFile("C:\\shx\\big.bin"));
   const std::string out = Host("copy C:\\shx\\big.bin 4 1 " + g_shots + "\\copydialog.png");
   EXPECT_TRUE(Has(out, "shot 1")) << out;
+  EXPECT_TRUE(CancelledOnTheWay(out)) << out;
   EXPECT_TRUE(Has(out, "hidden at cancel 1")) << out;
   EXPECT_TRUE(Has(out, "copy thread ended 1")) << out;
   EXPECT_TRUE(Has(out, "canunload 0")) << out;
   EXPECT_EQ(GetFileAttributesA("M:\\shx\\big.bin"), INVALID_FILE_ATTRIBUTES) << out;
   DeleteFileA("C:\\shx\\big.bin");
+}
+
+// Cancel in a folder copy stops at the file being copied: the files that
+// were complete before it stay, the partial one goes, nothing after it is
+// started. A copy asked for from another menu meanwhile is not started.
+TEST_F(ShellCopy, CancelInAFolderKeepsTheFilesAlreadyCopied) {
+  MainWindow main;
+  g_letters = 0x4D;
+  const std::string dir = "C:\\shx\\many";
+  ASSERT_TRUE(CreateDirectoryA(dir.c_str(), nullptr));
+  std::vector<std::pair<std::string, std::string>> small;
+  for (int i = 0; i < 6; ++i) {
+    small.emplace_back("s" + std::to_string(i) + ".bin", Pattern(40000 + i, 10 + i));
+    ASSERT_TRUE(WriteFileBytes(dir + "\\" + small.back().first, small.back().second));
+  }
+  // The search order is the file system's: pick a name for the large file
+  // that does not come first, so that something is complete before it.
+  std::string big;
+  std::vector<std::string> order;
+  for (int i = 0; i < 40 && big.empty(); ++i) {
+    const std::string name = "video" + std::to_string(i) + ".avi";
+    ASSERT_TRUE(MakeBigFile(dir + "\\" + name));
+    order = SearchOrder(dir);
+    if (!order.empty() && order.front() != name) big = name;
+    else DeleteFileA((dir + "\\" + name).c_str());
+  }
+  ASSERT_FALSE(big.empty()) << "every name came first";
+  ASSERT_TRUE(WriteFileBytes("C:\\shx\\other.txt", "second"));
+
+  const std::string out = Host("copy " + dir + " 4 " + big + " - C:\\shx\\other.txt");
+  EXPECT_TRUE(Has(out, "second copy threads 0 dialogs 1")) << out;
+  EXPECT_TRUE(Has(out, "cancel during Copy File: " + dir + "\\" + big)) << out;
+  EXPECT_TRUE(CancelledOnTheWay(out)) << out;
+  EXPECT_TRUE(Has(out, "hidden at cancel 1")) << out;
+  EXPECT_TRUE(Has(out, "copy thread ended 1")) << out;
+  EXPECT_EQ(GetFileAttributesA("M:\\shx\\other.txt"), INVALID_FILE_ATTRIBUTES) << out;
+  bool before = true;
+  int kept = 0;
+  for (const std::string& name : order) {
+    const std::string copied = "M:\\shx\\many\\" + name;
+    if (name == big) {
+      before = false;
+      EXPECT_EQ(GetFileAttributesA(copied.c_str()), INVALID_FILE_ATTRIBUTES) << "partial " << name;
+      continue;
+    }
+    const auto it = std::find_if(small.begin(), small.end(), [&](const auto& f) { return f.first == name; });
+    ASSERT_NE(it, small.end()) << name;
+    if (before) {
+      EXPECT_TRUE(ReadFileBytes(copied) == it->second) << "not kept whole: " << name;
+      ++kept;
+    } else {
+      EXPECT_EQ(GetFileAttributesA(copied.c_str()), INVALID_FILE_ATTRIBUTES) << "copied after cancel: " << name;
+    }
+  }
+  EXPECT_GE(kept, 1);
+  DeleteFileA((dir + "\\" + big).c_str());
 }
 
 }  // namespace

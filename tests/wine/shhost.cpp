@@ -7,7 +7,10 @@
 //   shhost invoke PATH OFFSET         build the menu, run the command
 //   shhost list PATH SHOT [CANCELROW] "Show all": the dialog's rows
 //   shhost page PATH [SHOT]           the Protection page's texts
-//   shhost copy PATH OFFSET [CANCELMS] [SHOT]  run a copy to its end
+//   shhost copy PATH OFFSET [CANCEL] [SHOT|-] [SECOND]  run a copy to its end;
+//        CANCEL 1 presses Cancel once the bar moves, a name presses it once
+//        that file is being copied; SECOND is a path whose copy is asked
+//        for while the first runs
 //   shhost track PATH SHOT            the menu on screen with its submenu
 //   shhost cycles N                   handles, GDI objects, memory
 //   shhost unload PATH                DllCanUnloadNow along a page's life
@@ -368,19 +371,64 @@ int main(int argc, char** argv) {
     IContextMenu* cm;
     HMENU m = BuildMenu(init, &cm);
     PrintMenu(m, "row");
+    IShellExtInit* init2 = nullptr;
+    IContextMenu* cm2 = nullptr;
+    HMENU m2 = nullptr;
+    if (argc > 6) {
+      std::vector<const char*> second{argv[6]};
+      if ((init2 = Create(second)) != nullptr) m2 = BuildMenu(init2, &cm2);
+    }
     const int threadsBefore = OwnThreads();
     Invoke(cm, static_cast<unsigned>(std::atoi(argv[3])));
-    const int cancelMs = argc > 4 ? std::atoi(argv[4]) : 0;
+    const std::string cancelAt = argc > 4 && std::strcmp(argv[4], "0") != 0 ? argv[4] : "";
     HWND dlg = nullptr;
     PumpUntil([&] { return (dlg = FindDialog("Copy")) != nullptr; }, 3000);
     Out("dialog %d\n", dlg ? 1 : 0);
     if (dlg) {
-      if (argc > 5) {
-        PumpUntil([&] { return SendDlgItemMessageA(dlg, 1008, PBM_GETPOS, 0, 0) > 0; }, 10000);
+      auto barMoved = [&] { return SendDlgItemMessageA(dlg, 1008, PBM_GETPOS, 0, 0) > 0; };
+      if (argc > 5 && std::strcmp(argv[5], "-") != 0) {
+        PumpUntil(barMoved, 10000);
         Out("shot %d\n", kelmtest::SaveWindowPng(argv[5], dlg) ? 1 : 0);
       }
-      if (cancelMs > 0) {
-        PumpUntil([&] { return SendDlgItemMessageA(dlg, 1008, PBM_GETPOS, 0, 0) > 0; }, 10000);
+      if (init2) {
+        // The second copy asked for while this one runs; its menu was built
+        // before, as building one waits on KelmCfg and lets the copy run on.
+        {
+          const int before = OwnThreads();
+          Invoke(cm2, static_cast<unsigned>(std::atoi(argv[3])));
+          int dialogs = 0;
+          EnumThreadWindows(
+              GetCurrentThreadId(),
+              [](HWND w, LPARAM lp) -> BOOL {
+                char t[64] = {};
+                GetWindowTextA(w, t, sizeof t);
+                if (IsWindowVisible(w) && std::strcmp(t, "Copy") == 0) ++*reinterpret_cast<int*>(lp);
+                return TRUE;
+              },
+              reinterpret_cast<LPARAM>(&dialogs));
+          Out("second copy threads %d dialogs %d\n", OwnThreads() - before, dialogs);
+        }
+      }
+      if (!cancelAt.empty()) {
+        // Looked at after every message, so that Cancel lands while the bar
+        // is on its way, not after the copy thread has run on to the end.
+        // The text of a file comes before its bar is set back to 0: a bar at
+        // 100 is still the file before.
+        auto watched = [&] {
+          const LRESULT pos = SendDlgItemMessageA(dlg, 1008, PBM_GETPOS, 0, 0);
+          return (cancelAt == "1" || Item(dlg, 1007).find(cancelAt) != std::string::npos) && pos > 0 && pos < 100;
+        };
+        const DWORD start = GetTickCount();
+        while (!watched() && GetTickCount() - start < 20000) {
+          MSG msg;
+          if (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&msg);
+            DispatchMessageA(&msg);
+          } else {
+            Sleep(1);
+          }
+        }
+        Out("cancel during %s\n", Item(dlg, 1007).c_str());
         Out("pos before cancel %d\n", static_cast<int>(SendDlgItemMessageA(dlg, 1008, PBM_GETPOS, 0, 0)));
         SendMessageA(dlg, WM_COMMAND, MAKEWPARAM(1009, BN_CLICKED), 0);
         Out("hidden at cancel %d\n", IsWindowVisible(dlg) ? 0 : 1);
@@ -390,6 +438,11 @@ int main(int argc, char** argv) {
       Out("text %s\n", Item(dlg, 1007).c_str());
       // Leaving earlier would end a cancelled copy before it has cleaned up.
       Out("copy thread ended %d\n", PumpUntil([&] { return OwnThreads() <= threadsBefore; }, 120000) ? 1 : 0);
+    }
+    if (init2) {
+      DestroyMenu(m2);
+      cm2->Release();
+      init2->Release();
     }
     DestroyMenu(m);
     cm->Release();
