@@ -458,20 +458,20 @@ bool MakeBigFile(const std::string& path) {
 std::vector<std::string> SearchOrder(const std::string& folder) {
   std::vector<std::string> names;
   WIN32_FIND_DATAA fd;
-  HANDLE f = FindFirstFileA((folder + "\\*.*").c_str(), &fd);
-  if (f == INVALID_HANDLE_VALUE) return names;
+  kelm::win::FindHandle f(FindFirstFileA((folder + "\\*.*").c_str(), &fd));
+  if (!f) return names;
   do {
     if (std::strcmp(fd.cFileName, ".") != 0 && std::strcmp(fd.cFileName, "..") != 0) names.push_back(fd.cFileName);
-  } while (FindNextFileA(f, &fd));
-  FindClose(f);
+  } while (FindNextFileA(f.get(), &fd));
   return names;
 }
 
 // Cancel was pressed with the bar part-way, not after the last piece.
 bool CancelledOnTheWay(const std::string& out) {
-  const auto l = Lines(out, "pos before cancel ");
+  const std::string prefix = "pos before cancel ";
+  const auto l = Lines(out, prefix);
   if (l.size() != 1) return false;
-  const int pos = std::atoi(l[0].c_str() + std::strlen("pos before cancel "));
+  const int pos = std::atoi(l[0].c_str() + prefix.size());
   return pos > 0 && pos < 100;
 }
 

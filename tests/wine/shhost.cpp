@@ -137,14 +137,17 @@ void Pump(DWORD ms) {
   }
 }
 
+// everyMessage looks at done after each message, not only once the queue
+// is empty: for a moment that later messages would carry past.
 template <typename F>
-bool PumpUntil(F done, DWORD ms) {
+bool PumpUntil(F done, DWORD ms, bool everyMessage = false) {
   const DWORD start = GetTickCount();
   for (;;) {
     MSG msg;
     while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
       TranslateMessage(&msg);
       DispatchMessageA(&msg);
+      if (everyMessage && done()) return true;
     }
     if (done()) return true;
     if (GetTickCount() - start > ms) return false;
@@ -152,25 +155,28 @@ bool PumpUntil(F done, DWORD ms) {
   }
 }
 
-HWND FindDialog(const char* caption) {
+// This thread's top-level windows with the caption, in Z order.
+std::vector<HWND> ThreadWindows(const char* caption) {
   struct C {
     const char* cap;
-    HWND found;
-  } c{caption, nullptr};
+    std::vector<HWND> found;
+  } c{caption, {}};
   EnumThreadWindows(
       GetCurrentThreadId(),
       [](HWND w, LPARAM lp) -> BOOL {
         auto* c = reinterpret_cast<C*>(lp);
         char t[128] = {};
         GetWindowTextA(w, t, sizeof t);
-        if (std::strcmp(t, c->cap) == 0) {
-          c->found = w;
-          return FALSE;
-        }
+        if (std::strcmp(t, c->cap) == 0) c->found.push_back(w);
         return TRUE;
       },
       reinterpret_cast<LPARAM>(&c));
   return c.found;
+}
+
+HWND FindDialog(const char* caption) {
+  const std::vector<HWND> all = ThreadWindows(caption);
+  return all.empty() ? nullptr : all.front();
 }
 
 void Invoke(IContextMenu* cm, unsigned offset) {
@@ -393,41 +399,23 @@ int main(int argc, char** argv) {
       if (init2) {
         // The second copy asked for while this one runs; its menu was built
         // before, as building one waits on KelmCfg and lets the copy run on.
-        {
-          const int before = OwnThreads();
-          Invoke(cm2, static_cast<unsigned>(std::atoi(argv[3])));
-          int dialogs = 0;
-          EnumThreadWindows(
-              GetCurrentThreadId(),
-              [](HWND w, LPARAM lp) -> BOOL {
-                char t[64] = {};
-                GetWindowTextA(w, t, sizeof t);
-                if (IsWindowVisible(w) && std::strcmp(t, "Copy") == 0) ++*reinterpret_cast<int*>(lp);
-                return TRUE;
-              },
-              reinterpret_cast<LPARAM>(&dialogs));
-          Out("second copy threads %d dialogs %d\n", OwnThreads() - before, dialogs);
-        }
+        const int before = OwnThreads();
+        Invoke(cm2, static_cast<unsigned>(std::atoi(argv[3])));
+        const std::vector<HWND> copies = ThreadWindows("Copy");
+        Out("second copy threads %d dialogs %d\n", OwnThreads() - before,
+            static_cast<int>(std::count_if(copies.begin(), copies.end(), IsWindowVisible)));
       }
       if (!cancelAt.empty()) {
         // Looked at after every message, so that Cancel lands while the bar
         // is on its way, not after the copy thread has run on to the end.
         // The text of a file comes before its bar is set back to 0: a bar at
         // 100 is still the file before.
-        auto watched = [&] {
-          const LRESULT pos = SendDlgItemMessageA(dlg, 1008, PBM_GETPOS, 0, 0);
-          return (cancelAt == "1" || Item(dlg, 1007).find(cancelAt) != std::string::npos) && pos > 0 && pos < 100;
-        };
-        const DWORD start = GetTickCount();
-        while (!watched() && GetTickCount() - start < 20000) {
-          MSG msg;
-          if (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
-            TranslateMessage(&msg);
-            DispatchMessageA(&msg);
-          } else {
-            Sleep(1);
-          }
-        }
+        PumpUntil(
+            [&] {
+              const LRESULT pos = SendDlgItemMessageA(dlg, 1008, PBM_GETPOS, 0, 0);
+              return (cancelAt == "1" || Item(dlg, 1007).find(cancelAt) != std::string::npos) && pos > 0 && pos < 100;
+            },
+            20000, true);
         Out("cancel during %s\n", Item(dlg, 1007).c_str());
         Out("pos before cancel %d\n", static_cast<int>(SendDlgItemMessageA(dlg, 1008, PBM_GETPOS, 0, 0)));
         SendMessageA(dlg, WM_COMMAND, MAKEWPARAM(1009, BN_CLICKED), 0);
