@@ -310,17 +310,18 @@ mkdir -p "$kelmdir"
 cp "$build/win64/bin/kelmsvc.exe" "$kelmdir/"
 svc='C:\windows\system32\kelm\kelmsvc.exe'
 win "$svc" -install | sed 's/^/    /'
-# sc start; a start refused (seen once in CI, with nothing in the service's
-# log) is shown with what sc said and asked for once more. Whether the
-# service runs is judged by the wait after it.
+# sc start, then the bounded wait for RUNNING, which is what judges: a start
+# refused (seen once in CI, with nothing in the service's log) is shown with
+# what sc said and asked for once more.
 start_service() {
   local out
-  if out=$(win sc start KelmSvr 2>&1); then return 0; fi
-  echo "    (sc start refused: $(grep -v '^[[:space:]]*$' <<<"$out" | tail -n 3 | tr -s ' \n' ' ')- asked once more)"
-  win sc start KelmSvr >/dev/null || true
+  if ! out=$(win sc start KelmSvr 2>&1); then
+    echo "    (sc start refused: $(grep -v '^[[:space:]]*$' <<<"$out" | tail -n 3 | tr -s ' \n' ' ')- asked once more)"
+    win sc start KelmSvr >/dev/null || true
+  fi
+  wait_for "KelmSvr to run" 10 service_is RUNNING
 }
 start_service
-wait_for "KelmSvr to run" 10 service_is RUNNING
 echo "    $seen"
 
 step "A tray-side client connects and stays connected (kelmpipe --stdin)"
@@ -420,7 +421,6 @@ win sc stop KelmSvr >/dev/null
 wait_for "KelmSvr to stop" 10 service_is STOPPED
 win reg add 'HKLM\SOFTWARE\kelm' /v INSTALLTYPE /d SOFTWARE /f >/dev/null
 start_service
-wait_for "KelmSvr to run" 10 service_is RUNNING
 echo "    $seen"
 start_client
 ask CMD:32774 'CMD:3:7'
@@ -522,7 +522,6 @@ restart_service() {
   wait_for "KelmSvr to stop" 10 service_is STOPPED
   win reg add 'HKLM\SOFTWARE\kelm' /v INSTALLTYPE /d "$1" /f >/dev/null
   start_service
-  wait_for "KelmSvr to run" 10 service_is RUNNING
 }
 
 step "The tray program KelmCfg starts on a desktop with a taskbar (RF key installation)"
